@@ -1,1 +1,447 @@
-// placeholder
+/*
+ * print.cpp - printer operations: feed, cut and blank strips; device settings
+ * and peripherals; dot-line raster output and PackBits row compression.
+ */
+#include "print.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "ovik_printer_helper_cmd.h"
+#include "ovik_trace.h"
+#include "util.h"
+
+namespace {
+
+/* Appends one PackBits piece: a literal of count bytes from src (count 1..128). */
+uint8_t *put_literal(uint8_t *out, const uint8_t *src, uint32_t count)
+{
+  *out++ = static_cast<uint8_t>(count - 1);
+  std::memcpy(out, src, count);
+  return out + count;
+}
+
+/* Appends bytes src[0..count) as literals of at most 128 bytes, front first. */
+uint8_t *put_literals(uint8_t *out, const uint8_t *src, uint32_t count)
+{
+  while (count > 0) {
+    uint32_t piece = std::min<uint32_t>(count, 128);
+    out = put_literal(out, src, piece);
+    src += piece;
+    count -= piece;
+  }
+  return out;
+}
+
+/* Appends a run of count copies of b as repeats of at most 128; a lone
+ * remainder byte becomes a one-byte literal, since a repeat codes 2 or more. */
+uint8_t *put_repeats(uint8_t *out, uint8_t b, uint32_t count)
+{
+  while (count > 0) {
+    uint32_t piece = std::min<uint32_t>(count, 128);
+    if (piece == 1)
+      return put_literal(out, &b, 1);
+    *out++ = static_cast<uint8_t>(257 - piece);
+    *out++ = b;
+    count -= piece;
+  }
+  return out;
+}
+
+/* PackBits of one row; returns the end of its output. */
+uint8_t *pack_row(const uint8_t *row, uint32_t width, uint8_t *out)
+{
+  if (width == 0)
+    return out;
+  uint32_t start = 0;
+  bool run = false;
+  for (uint32_t j = 1; j < width; j++) {
+    bool equal = row[j] == row[j - 1];
+    if (equal && !run) {
+      // A pair at the very end of the row joins the waiting literal.
+      if (j == width - 1 && start < j - 1)
+        break;
+      if (start < j - 1)
+        out = put_literals(out, row + start, j - 1 - start);
+      start = j - 1;
+      run = true;
+    } else if (!equal && run) {
+      out = put_repeats(out, row[start], j - start);
+      start = j;
+      run = false;
+    }
+  }
+  if (run)
+    return put_repeats(out, row[start], width - start);
+  return put_literals(out, row + start, width - start);
+}
+
+} // namespace
+
+/* PackBits-compresses rows rows of width bytes, each row on its own. */
+int tiff_compression(const uint8_t *src, uint32_t width, uint32_t rows, uint8_t *out, int *out_len)
+{
+  uint8_t *end = out;
+  for (uint32_t r = 0; r < rows; r++)
+    end = pack_row(src + static_cast<size_t>(r) * width, width, end);
+  *out_len = static_cast<int>(end - out);
+  return 0;
+}
+
+namespace {
+
+constexpr uint32_t cmd_capacity = 255;
+
+/* A process-wide command buffer of its own for each operation. */
+struct cmd_buffer {
+  uint8_t bytes[cmd_capacity];
+  uint32_t length;
+};
+
+/* Empties buffer (zero bytes and length) before a command is built in it. */
+void clear(cmd_buffer &buffer)
+{
+  std::memset(buffer.bytes, 0, sizeof buffer.bytes);
+  buffer.length = 0;
+}
+
+/* Sends what the encoder built. */
+void send(const cmd_buffer &buffer)
+{
+  write_bytes(buffer.bytes, static_cast<int>(buffer.length));
+}
+
+/* The closing trace line of an operation: its code and the outcome word. */
+int finished(const char *name, int code)
+{
+  ovik_trace("-%s finished(%d) %s\n", name, code, code == 0 ? "success." : "fail!");
+  return code;
+}
+
+/* The low byte of a setting: every value that goes into a command byte. */
+int low_byte(int32_t value)
+{
+  return static_cast<int>(static_cast<uint32_t>(value) & 0xFF);
+}
+
+} // namespace
+
+/* Cuts the paper with the cut mode of the settings (full or partial). */
+int print_cut_page(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  ovik_trace("+print_cut_page(printer_class:%d) start.\n", static_cast<int>(s.type));
+  clear(buffer);
+  // CutMode 2 and 1 (or 67 and 66) are the full and the partial cut.
+  int m = static_cast<int>((67u - static_cast<uint32_t>(s.finalcut)) & 0xFF);
+  int code = ovik_cmd_select_cut_mode_and_feed_paper(s.type, m, 0, buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_cut_page", code);
+}
+
+/* Advances the paper by blank_counter blank dot rows, less the paper-save
+ * quarters, in strips of at most 255 rows. */
+int print_blank(ovik_printer_dev *dev, int blank_counter)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  int save = s.papersavemode >= 1 && s.papersavemode <= 3 ? s.papersavemode : 0;
+  ovik_trace("+print_blank(blank_counter:%d, save percent %d/4) start.\n", blank_counter, save);
+  if (blank_counter <= 0)
+    return 0;
+  bool feed_step = is_feed_step_model(&s);
+  clear(buffer);
+  int64_t rows = blank_counter - static_cast<int64_t>(blank_counter) * save / 4;
+  int code = 0;
+  while (rows > 0) {
+    int chunk = static_cast<int>(std::min<int64_t>(rows, 255));
+    rows -= chunk;
+    buffer.length = 0;
+    if (feed_step) {
+      code = ovik_cmd_print_and_feed_paper(s.type, chunk, buffer.bytes, cmd_capacity, &buffer.length);
+      if (code == 0)
+        send(buffer);
+    } else {
+      code = ovik_cmd_print_raster_img_cmd_header(s.type, 0, 1, chunk, buffer.bytes, cmd_capacity,
+                                                  &buffer.length);
+      if (code == 0) {
+        send(buffer);
+        clear(buffer);
+        write_bytes(buffer.bytes, chunk); // the blank rows: one zero byte each
+      }
+    }
+    if (code != 0) {
+      // A printer without this command set gets nothing of the strip; the
+      // job goes on, as with every other refused command.
+      msgerrno(MSG_DEBUG, code);
+      break;
+    }
+  }
+  fflush(stdout);
+  return finished("print_blank", code);
+}
+
+/* Moves to the next ticket with a form feed. */
+int print_position_next_ticket(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  ovik_trace("+print_position_next_ticket(printer_class:%d) start.\n", static_cast<int>(s.type));
+  buffer.length = 0;
+  int code = ovik_cmd_print_and_return_standard_mode(s.type, buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_position_next_ticket", code);
+}
+
+namespace {
+
+using setting_encoder = int (*)(uint32_t, int, uint8_t *, uint32_t, uint32_t *);
+
+/* Sends one device setting: the setting's low byte through its encoder. */
+int send_setting(const char *name, setting_encoder encode, const dev_mode &s, int32_t value,
+                 cmd_buffer &buffer)
+{
+  ovik_trace("+%s(printer_class:%d) start.\n", name, static_cast<int>(s.type));
+  buffer.length = 0;
+  int code = encode(s.type, low_byte(value), buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished(name, code);
+}
+
+} // namespace
+
+int printer_set_speed(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  return send_setting("printer_set_speed", ovik_cmd_select_the_print_speed, *dev->settings,
+                      dev->settings->speed, buffer);
+}
+
+int printer_set_density(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  return send_setting("printer_set_density", ovik_cmd_select_the_print_density, *dev->settings,
+                      dev->settings->density, buffer);
+}
+
+int printer_set_linespacing(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  return send_setting("printer_set_linespacing", ovik_cmd_set_line_spacing, *dev->settings,
+                      dev->settings->linespacing, buffer);
+}
+
+/* Sounds the built-in beeper: repeat count, duration and interval. */
+int print_beep(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  clear(buffer);
+  int code = ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
+                                             low_byte(s.beepinterval), buffer.bytes, cmd_capacity,
+                                             &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_beep", code);
+}
+
+/* Drives an external buzzer on pulse pin 0, externalbeeptimes pulses. One
+ * step of the duration and interval settings is 100 ms (50 units of 2 ms). */
+int print_external_beep(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  clear(buffer);
+  ovik_trace("-print_external_beep start(%d)\n", s.externalbeeptimes);
+  int t1 = low_byte(static_cast<int32_t>(50u * static_cast<uint32_t>(s.externalbeepduration)));
+  int t2 = low_byte(static_cast<int32_t>(50u * static_cast<uint32_t>(s.externalbeepinterval)));
+  int code = ovik_cmd_generate_pulse(s.type, 0, t1, t2, buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    for (int32_t i = 0; i < s.externalbeeptimes; i++)
+      send(buffer);
+  return finished("print_external_beep", code);
+}
+
+/* Opens cash drawer 0 or 1 with an 80 by 80 unit pulse. */
+int print_open_drawer(ovik_printer_dev *dev, int drawer)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  clear(buffer);
+  int code = ovik_cmd_generate_pulse(s.type, drawer, 80, 80, buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_open_drawer", code);
+}
+
+/* Prints the stored logo logoindex (key codes 0x30 and logoindex + 47), then
+ * puts the justification back to the left; both or neither are sent. */
+int print_logo(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  clear(buffer);
+  int64_t key = static_cast<int64_t>(s.logoindex) + 47;
+  int k = key >= 0 && key <= 255 ? static_cast<int>(key) : -1;
+  int code = ovik_cmd_print_the_specified_NV_graphics_data_gmode(s.type, 0x30, k, 1, 1, buffer.bytes,
+                                                                 cmd_capacity, &buffer.length);
+  if (code == 0)
+    code = ovik_cmd_select_justification(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_logo", code);
+}
+
+/* Sets the logo's justification: logoalign 1, 2, 3 are left, centre, right. */
+int printer_set_align(ovik_printer_dev *dev)
+{
+  static cmd_buffer buffer;
+  const dev_mode &s = *dev->settings;
+  clear(buffer);
+  int code = ovik_cmd_select_justification(s.type, low_byte(s.logoalign) - 1, buffer.bytes,
+                                           cmd_capacity, &buffer.length);
+  if (code == 0)
+    send(buffer);
+  return finished("print_set_logo_align", code);
+}
+
+namespace {
+
+/* Position after the last nonzero byte of a row; 0 for an all-zero row. */
+int used_length(const uint8_t *row, int width)
+{
+  while (width > 0 && row[width - 1] == 0)
+    width--;
+  return width;
+}
+
+/* Leading zero bytes of a row; width for an all-zero row. */
+int leading_zeros(const uint8_t *row, int width)
+{
+  int z = 0;
+  while (z < width && row[z] == 0)
+    z++;
+  return z;
+}
+
+/* Writes n rows of width w from rows, PackBits-coded when pack is given. */
+void send_rows(const uint8_t *rows, int w, int n, uint8_t *pack)
+{
+  if (!pack) {
+    write_bytes(rows, w * n);
+    return;
+  }
+  int packed = 0;
+  tiff_compression(rows, static_cast<uint32_t>(w), static_cast<uint32_t>(n), pack, &packed);
+  write_bytes(pack, packed);
+}
+
+} // namespace
+
+/* Sends dwHeight rows of dwWidthBytes bytes as GS v 0 raster sections that
+ * fit data_buf, trimmed of blank bytes on the right (and on the left where
+ * the printer can shift), compressed when the settings ask for it. */
+int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes, int dwHeight)
+{
+  static cmd_buffer buffer;
+  if (dwHeight < 1 || dwWidthBytes < 1)
+    return 0;
+  const dev_mode &s = *dev->settings;
+  ovik_trace("+print_dotline(pData:%d,dwWidthBytes:%d,dwHeight:%d) start.\n",
+             static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes,
+             dwHeight);
+  bool feed_step = is_feed_step_model(&s);
+  bool shift = s.issupportshiftline;
+  if (static_cast<int32_t>(dev->job_state->lastStripBlanksHeight) > 0)
+    dev->job_state->lastStripBlanksHeight = 0;
+
+  int per_section = std::min(dev->data_buf_size / dwWidthBytes, s.max_render_height);
+  if (per_section < 1 || dev->data_buf_size < dwWidthBytes)
+    msg(MSG_ERROR, "kel databufsize is too small!/n");
+
+  int m = 0;
+  std::unique_ptr<uint8_t, decltype(&free)> pack(nullptr, free);
+  if (s.compression != 0) {
+    m = 0x20;
+    // PackBits never more than doubles a row.
+    pack.reset(static_cast<uint8_t *>(malloc(2 * (static_cast<size_t>(dwWidthBytes) * per_section + 4))));
+    if (!pack)
+      return 0;
+  }
+  uint8_t *packed = pack.get();
+
+  int code = 0;
+  int skip = 0;
+  for (int start = 0; start < dwHeight;) {
+    int n = std::min(per_section, dwHeight - start);
+    const uint8_t *section = pData + static_cast<size_t>(start) * dwWidthBytes;
+    auto row = [&](int i) { return section + static_cast<size_t>(i) * dwWidthBytes; };
+
+    if (shift) {
+      ovik_trace("\tisSupportShiftLine:TRUE");
+      skip = dwWidthBytes;
+      for (int i = 0; i < n && skip > 0; i++)
+        skip = std::min(skip, leading_zeros(row(i), dwWidthBytes));
+    }
+
+    int w;
+    if (feed_step) {
+      w = std::min(s.printer_width, dwWidthBytes);
+    } else {
+      int edge = 0;
+      for (int i = 0; i < n && edge < dwWidthBytes; i++)
+        edge = std::max(edge, used_length(row(i), dwWidthBytes));
+      if (s.printer_width < dwWidthBytes)
+        edge = s.printer_width;
+      w = edge - skip;
+    }
+    // Nothing left to print between the skip and the edge: the rows go out
+    // with width 0, so the paper still moves. A trimmed copy never leaves its row.
+    if (w <= 0)
+      w = skip = 0;
+    if (w != dwWidthBytes)
+      w = std::min(w, dwWidthBytes - skip);
+
+    buffer.length = 0;
+    if (w == dwWidthBytes) {
+      code = ovik_cmd_print_raster_img_cmd_header(s.type, m, dwWidthBytes, n, buffer.bytes, cmd_capacity,
+                                                  &buffer.length);
+      if (code != 0)
+        msgerrno(MSG_ERROR, code);
+      send(buffer);
+      send_rows(section, dwWidthBytes, n, packed);
+    } else {
+      if (shift) {
+        ovik_trace("\tcmd_shift_dotline");
+        ovik_cmd_set_left_margin(s.type, skip, buffer.bytes, cmd_capacity, &buffer.length);
+        send(buffer);
+      }
+      std::memset(dev->data_buf, 0, static_cast<size_t>(n) * w);
+      for (int i = 0; i < n; i++)
+        std::memcpy(dev->data_buf + static_cast<size_t>(i) * w, row(i) + skip, w);
+      buffer.length = 0;
+      code = ovik_cmd_print_raster_img_cmd_header(s.type, m, w, n, buffer.bytes, cmd_capacity, &buffer.length);
+      if (code != 0)
+        msg(MSG_ERROR, "Error in print_dotline");
+      send(buffer);
+      send_rows(dev->data_buf, w, n, packed);
+      ovik_trace("\tone section complete.\n");
+    }
+    if (feed_step) {
+      buffer.length = 0;
+      if (ovik_cmd_print_and_feed_paper(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length) == 0)
+        send(buffer);
+    }
+    start += n;
+  }
+  fflush(stdout);
+  return finished("print_dotline", code);
+}
