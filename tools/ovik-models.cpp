@@ -1,1 +1,54 @@
-int main() { return 0; }
+/*
+ * ovik-models - prints the model catalogue as tab-separated text, one line a
+ * row after a header line: the list to pick a PPD's model name from, and the
+ * input from which the PPD set is generated.
+ */
+#include <cstdio>
+#include <cstring>
+
+#include "ovik_printer_model.h"
+
+namespace {
+
+const char usage[] =
+    "Usage: ovik-models [--no-header]\n"
+    "Prints the printer model catalogue, one tab-separated line a row:\n"
+    "row, id, manufacturer, name, identity, description, printer_class, width_dots.\n"
+    "The name is what a PPD's ShortNickName must equal.\n"
+    "  --no-header  leave out the header line\n"
+    "  --help       show this text\n";
+
+// Prints the header (when asked) and every catalogue row.
+void print_catalogue(bool header)
+{
+  if (header)
+    std::printf("row\tid\tmanufacturer\tname\tidentity\tdescription\tprinter_class\twidth_dots\n");
+  for (int i = 0; i < OVIK_MODEL_COUNT; i++) {
+    const ovik_model_brief &row = model_brief_table[i];
+    std::printf("%d\t0x%x\t%s\t%s\t%s\t%s\t0x%x\t%d\n", i + 1, static_cast<unsigned>(row.id),
+                row.manufacturer, row.name, row.identity, row.description,
+                static_cast<unsigned>(row.printer_class), static_cast<int>(row.width_dots));
+  }
+}
+
+} // namespace
+
+// Parses the options and prints the catalogue.
+int main(int argc, char *argv[])
+{
+  bool header = true;
+  for (int i = 1; i < argc; i++) {
+    if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+      std::fputs(usage, stdout);
+      return 0;
+    }
+    if (std::strcmp(argv[i], "--no-header") == 0) {
+      header = false;
+      continue;
+    }
+    std::fprintf(stderr, "ovik-models: unknown option %s\n%s", argv[i], usage);
+    return 2;
+  }
+  print_catalogue(header);
+  return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+}
