@@ -1,0 +1,137 @@
+# shellcheck shell=bash
+# What the spooler tests share: a sandbox scheduler with clean-up on every
+# exit path, jobs printed to file: queues, and checks of the printer stream
+# that ovik-decode reads back. Sourced by bash scripts that set `decode`
+# (the ovik-decode binary), `models` (ovik-models) and `sandbox`
+# (tools/cupsd-sandbox) first.
+
+failures=0
+work=""
+watchdog=""
+job=""
+
+# Records a failed check; the test goes on and fails at the end.
+fail() {
+  printf 'FAIL: %b\n' "$*" >&2
+  failures=$((failures + 1))
+}
+
+# Ends the test as skipped (ctest SKIP_RETURN_CODE 77) unless it can run.
+need() {
+  local tool
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: cupsd runs as root"; exit 77; }
+  for tool in "$@"; do
+    command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
+  done
+}
+
+# Makes the test's private folder and arranges the clean-up: the scheduler
+# stopped, nothing it started left running, the folder removed (kept, with
+# its logs shown, when a check failed). After SECONDS the test gives up by
+# itself, so that the clean-up runs before ctest's timeout kills it.
+begin() {
+  work=$(mktemp -d "${TMPDIR:-/tmp}/ovik-$1.XXXXXX")
+  chmod 0755 "$work"
+  trap finish EXIT
+  trap 'echo "interrupted" >&2; exit 1' INT TERM HUP
+  (sleep "$2" && kill -TERM $$) > /dev/null 2>&1 &
+  watchdog=$!
+}
+
+# Starts the sandbox scheduler in $work/cupsd with the given options.
+start_cupsd() {
+  "$sandbox" start "$work/cupsd" "$@" || { fail "cupsd did not start"; exit 1; }
+  export CUPS_SERVER="$work/cupsd/cups.sock"
+}
+
+# The EXIT trap: stops the scheduler, puts the system back, reports, cleans up.
+finish() {
+  local status=$?
+  if [ -n "$watchdog" ]; then
+    pkill -P "$watchdog" 2>/dev/null || true
+    kill "$watchdog" 2>/dev/null || true
+  fi
+  if [ -n "$work" ] && [ -d "$work/cupsd" ]; then
+    local left
+    left=$("$sandbox" settle "$work/cupsd" 10)
+    "$sandbox" stop "$work/cupsd"
+    # Anything still running when the test ends would be a filter that
+    # ignored the scheduler; stop has ended it, the test fails.
+    [ -z "$left" ] || fail "processes still running at the end:\n$left"
+  fi
+  # A test that changed the system puts it back here.
+  if declare -F restore > /dev/null; then restore; fi
+  if [ "$failures" -gt 0 ] || [ "$status" -ne 0 ]; then
+    [ -f "$work/cupsd/log/error_log" ] && tail -n 40 "$work/cupsd/log/error_log" >&2
+    echo "$failures check(s) failed, exit status $status; files kept in $work" >&2
+    [ "$status" -ne 0 ] || status=1
+  elif [ -n "$work" ]; then
+    rm -rf "$work"
+  fi
+  exit "$status"
+}
+
+# Submits a print job and prints its job id.
+submit() {
+  local queue="$1"; shift
+  lp -d "$queue" "$@" | sed -n "s/^request id is $queue-\([0-9]*\) .*/\1/p"
+}
+
+# Prints a document on a queue whose device is the file OUT and waits for the
+# job, whose id is left in `job`; a job that does not complete fails the test.
+print_job() {
+  local queue="$1" out="$2" state; shift 2
+  rm -f "$out"
+  job=$(submit "$queue" "$@")
+  [ -n "$job" ] || { fail "lp $* on $queue was refused"; return; }
+  state=$("$sandbox" wait-job "$work/cupsd" "$job" 90) || true
+  [ "$state" = completed ] || fail "job $job ($*) on $queue ended $state, not completed"
+}
+
+# The records of a printer stream in order, joined by "|": packet kinds and
+# command names as ovik-decode lists them.
+stream_records() {
+  "$decode" "$1" 2>/dev/null | awk '
+    $2 == "packet" || $2 == "command" {
+      sub(/^[0-9A-F]+ +[a-z]+ +/, ""); sub(/ \(kind.*|:.*|  \[.*/, ""); print }' | paste -sd'|'
+}
+
+# Checks a printer stream: its records in order, and fields of the decoder's
+# summary line (each "name=value" must be there as given).
+expect_stream() {
+  local out="$1" label="$2" records="$3" summary field actual missing=""; shift 3
+  if [ ! -s "$out" ]; then
+    fail "$label: no printer stream in $out"
+    return
+  fi
+  actual=$(stream_records "$out")
+  [ "$actual" = "$records" ] ||
+    fail "$label: records differ\n  actual:   $actual\n  expected: $records"
+  summary=$("$decode" --quiet "$out" 2>&1)
+  for field in "$@"; do
+    case " $summary " in
+      *" $field "*) ;;
+      *) missing+=" $field" ;;
+    esac
+  done
+  [ -z "$missing" ] || fail "$label: expected$missing in\n  $summary"
+}
+
+# The names of the PPD files in a folder, sorted, one a line.
+ppd_names() {
+  (cd "$1" && ls -- *.ppd | sort)
+}
+
+# Bytes per dot line of a catalogue model: its print width in dots over 8.
+model_width_bytes() {
+  "$models" | awk -F'\t' -v name="$1" '$4 == name { print int($8 / 8); exit }'
+}
+
+# A PDF of the sample receipt printed COPIES times, one page each, and a PNG
+# of it at the printers' 203 dpi.
+make_documents() {
+  local copies="$1" sample="$2" inputs=()
+  for _ in $(seq "$copies"); do inputs+=("$sample"); done
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$work/receipt.pdf" "${inputs[@]}"
+  gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r203 -o "$work/receipt.png" "$sample"
+}
