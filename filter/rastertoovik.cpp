@@ -22,7 +22,7 @@
 #include <fcntl.h>
 #include <span>
 #include <unistd.h>
-#include <zlib.h>
+#include <isa-l/crc.h>
 
 #include "hook.h"
 #include "ovik_trace.h"
@@ -70,12 +70,20 @@ void send_packet(packet_kind kind, const fixed_bytes &fixed, std::span<const uin
   size_t n = body.size();
   fill_head(packet.data(), kind, fixed, static_cast<uint32_t>(n));
   std::copy(body.begin(), body.end(), packet.begin() + head_size);
-  uint32_t crc = crc32(packet_crc_start, packet.data() + 2, static_cast<uInt>(head_size - 2 + n));
+  uint32_t crc = packet_crc32(packet_crc_start, packet.data() + 2, head_size - 2 + n);
   put_le(packet.data() + head_size + n, crc, 4);
   write_bytes(packet.data(), static_cast<int>(head_size + n + 4));
 }
 
 } // namespace
+
+/* The packet CRC: zlib's crc32 continued from previous. ISA-L computes it
+ * with the processor's carry-less multiply, an order of magnitude faster than
+ * zlib's table on page-sized runs, where it dominated the filter's own time. */
+uint32_t packet_crc32(uint32_t previous, const uint8_t *data, uint64_t length)
+{
+  return crc32_gzip_refl(previous, data, length);
+}
 
 /* Density setting (code 0xCB) with the density's low byte. */
 void send_density_packet(int density)
@@ -146,13 +154,7 @@ void printbitmap(const uint8_t *data, uint32_t bytes_per_line, uint64_t rows)
   head[16] = static_cast<uint8_t>(siId1++);
   put_le(head + 22, length, 4);
 
-  uLong crc = crc32(packet_crc_start, head + 2, sizeof head - 2);
-  // zlib takes at most 4 GiB - 1 per call; pages are far smaller, but stay exact.
-  for (uint64_t done = 0; done < length;) {
-    uInt piece = static_cast<uInt>(std::min<uint64_t>(length - done, 1u << 30));
-    crc = crc32(crc, data + done, piece);
-    done += piece;
-  }
+  uint32_t crc = packet_crc32(packet_crc32(packet_crc_start, head + 2, sizeof head - 2), data, length);
   uint8_t crc_bytes[4];
   put_le(crc_bytes, crc, 4);
 
@@ -251,12 +253,15 @@ static const char *hold_path()
   return path ? path : "/run/rastertoovik.hold";
 }
 
-/* Installs handler for SIGTERM: empty mask, no flags (reads are interrupted). */
+/* Installs handler for SIGTERM: empty mask, system calls restarted. libcups
+ * retries an interrupted read anyway, and a write to a full pipe must not
+ * fail: stdio would drop what it held and the printer lose part of a page. */
 static void set_sigterm(void (*handler)(int))
 {
   struct sigaction action = {};
   sigemptyset(&action.sa_mask);
   action.sa_handler = handler;
+  action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
 }
 

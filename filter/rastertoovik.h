@@ -19,8 +19,14 @@ extern int siId;
 extern int siId1;
 
 /* Pages larger than this are refused: far beyond any receipt or label, and a
- * tiny compressed raster must not be able to make the filter hold gigabytes. */
+ * tiny compressed raster must not be able to make the filter hold gigabytes.
+ * It also keeps a bitmap packet's 32-bit length fields (L and L + 12) exact. */
 constexpr uint64_t max_page_bytes = 256u << 20;
+static_assert(max_page_bytes + 12 <= UINT32_MAX, "a page's bitmap packet must be framable");
+
+/* The packet CRC: zlib's crc32 of length bytes continued from previous
+ * (packets start from 0xFFFFFFFF). */
+uint32_t packet_crc32(uint32_t previous, const uint8_t *data, uint64_t length);
 
 /* Document packets. */
 void send_density_packet(int density);
