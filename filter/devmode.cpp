@@ -12,12 +12,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <cups/cups.h>
 #include <cups/ppd.h>
 
 #include "ovik_error.h"
 #include "ovik_printer_model.h"
 #include "ovik_trace.h"
+#include "rastertoovik.h"
 #include "util.h"
 
 /* Stores the settings every job starts from. */
@@ -54,18 +56,6 @@ int32_t to_int(const char *text)
   return static_cast<int32_t>(v);
 }
 
-/* A double truncated toward zero into an int, saturating where it won't fit. */
-int32_t trunc_to_int(double v)
-{
-  if (std::isnan(v))
-    return 0;
-  if (v >= 2147483647.0)
-    return INT_MAX;
-  if (v <= -2147483648.0)
-    return INT_MIN;
-  return static_cast<int32_t>(v);
-}
-
 struct option_sources {
   ppd_file_t *ppd;
   int num_options;
@@ -82,15 +72,21 @@ const char *lookup(const option_sources &src, const char *keyword)
   return nullptr;
 }
 
+/* The highest resolution taken: far above any print head, and low enough
+ * that the widths and strips computed from it stay small. */
+constexpr int32_t max_resolution = 9600;
+
 /* Resolution: dots per inch, and the millimetres of one dot. */
 void set_resolution(dev_mode &s, const char *value, const option_sources &)
 {
   int32_t dpi = to_int(value);
-  if (dpi <= 0) {
-    // No dots per inch to divide by: the resolution in force stays.
-    char line[256];
-    snprintf(line, sizeof line, "Resolution %.64s gives no dots per inch; keeping %d dpi", value,
-             s.resolution);
+  if (dpi <= 0 || dpi > max_resolution) {
+    // No usable dots per inch: the resolution in force stays.
+    char why[48] = "gives no dots per inch", line[256];
+    if (dpi > 0)
+      snprintf(why, sizeof why, "is above %d dpi", max_resolution);
+    snprintf(line, sizeof line, "Resolution %.64s %s; keeping %d dpi", value, why, s.resolution);
+    mask_controls(line, sizeof line);
     msg(MSG_DEBUG, line);
     return;
   }
@@ -223,8 +219,11 @@ void get_options(ovik_printer_dev *dev, const char *options)
   if (options)
     cupsFreeOptions(src.num_options, src.options);
   ppdClose(src.ppd);
-  if (options)
-    msg(MSG_DUMP, options);
+  if (options) {
+    std::string shown = options;
+    mask_controls(shown.data(), shown.size());
+    msg(MSG_DUMP, shown.c_str());
+  }
   ovik_trace("-get options finished.\n");
 }
 
@@ -316,13 +315,14 @@ void dump_options(const dev_mode *s)
 }
 
 /* printer_width x max_render_height, the size of one render strip; a product
- * below zero counts as an empty strip, one beyond int as no memory. */
+ * below zero counts as an empty strip, one beyond the page limit (only an
+ * absurd Resolution or PageSize gets there) as no memory. */
 static int32_t strip_size(const dev_mode &s, int32_t extra, const char *failure)
 {
   long long size = static_cast<long long>(s.printer_width) * s.max_render_height;
   if (size < 0)
     size = 0;
-  if (size + extra > INT_MAX)
+  if (size + extra > static_cast<long long>(max_page_bytes))
     error(failure);
   return static_cast<int32_t>(size + extra);
 }

@@ -12,18 +12,12 @@
 #include "ovik_trace.h"
 #include "print.h"
 #include "rastertoovik.h"
+#include "util.h"
 
 /* Millimetres over millimetres-per-dot, in single precision, truncated. */
 int mm_to_dots(int32_t millimetres, float dot_unit)
 {
-  float dots = static_cast<float>(millimetres) / dot_unit;
-  if (std::isnan(dots))
-    return 0;
-  if (dots >= 2147483647.0f)
-    return INT_MAX;
-  if (dots <= -2147483648.0f)
-    return INT_MIN;
-  return static_cast<int>(dots);
+  return trunc_to_int(static_cast<float>(millimetres) / dot_unit);
 }
 
 namespace {

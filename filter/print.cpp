@@ -122,6 +122,15 @@ int finished(const char *name, int code)
   return code;
 }
 
+/* Ends a one-command operation: sends the command when the encoder built it,
+ * then the closing trace line; returns the encoder's code. */
+int sent(const char *name, int code, const cmd_buffer &buffer)
+{
+  if (code == 0)
+    send(buffer);
+  return finished(name, code);
+}
+
 /* The low byte of a setting: every value that goes into a command byte. */
 int low_byte(int32_t value)
 {
@@ -140,13 +149,11 @@ int print_cut_page(ovik_printer_dev *dev)
   // CutMode 2 and 1 (or 67 and 66) are the full and the partial cut.
   int m = static_cast<int>((67u - static_cast<uint32_t>(s.finalcut)) & 0xFF);
   int code = ovik_cmd_select_cut_mode_and_feed_paper(s.type, m, 0, buffer.bytes, cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_cut_page", code);
+  return sent("print_cut_page", code, buffer);
 }
 
 /* Advances the paper by blank_counter blank dot rows, less the paper-save
- * quarters, in strips of at most 255 rows. */
+ * quarters (at most max_blank_rows), in strips of at most 255 rows. */
 int print_blank(ovik_printer_dev *dev, int blank_counter)
 {
   static cmd_buffer buffer;
@@ -158,6 +165,8 @@ int print_blank(ovik_printer_dev *dev, int blank_counter)
   bool feed_step = is_feed_step_model(&s);
   clear(buffer);
   int64_t rows = blank_counter - static_cast<int64_t>(blank_counter) * save / 4;
+  // An absurd feed length must not keep the printer feeding for hours.
+  rows = std::min<int64_t>(rows, max_blank_rows);
   int code = 0;
   while (rows > 0) {
     int chunk = static_cast<int>(std::min<int64_t>(rows, 255));
@@ -195,9 +204,7 @@ int print_position_next_ticket(ovik_printer_dev *dev)
   ovik_trace("+print_position_next_ticket(printer_class:%d) start.\n", static_cast<int>(s.type));
   buffer.length = 0;
   int code = ovik_cmd_print_and_return_standard_mode(s.type, buffer.bytes, cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_position_next_ticket", code);
+  return sent("print_position_next_ticket", code, buffer);
 }
 
 namespace {
@@ -211,13 +218,12 @@ int send_setting(const char *name, setting_encoder encode, const dev_mode &s, in
   ovik_trace("+%s(printer_class:%d) start.\n", name, static_cast<int>(s.type));
   buffer.length = 0;
   int code = encode(s.type, low_byte(value), buffer.bytes, cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished(name, code);
+  return sent(name, code, buffer);
 }
 
 } // namespace
 
+/* Sets the print speed. */
 int printer_set_speed(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
@@ -225,6 +231,7 @@ int printer_set_speed(ovik_printer_dev *dev)
                       dev->settings->speed, buffer);
 }
 
+/* Sets the print density. */
 int printer_set_density(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
@@ -232,6 +239,7 @@ int printer_set_density(ovik_printer_dev *dev)
                       dev->settings->density, buffer);
 }
 
+/* Sets the line spacing. */
 int printer_set_linespacing(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
@@ -248,13 +256,12 @@ int print_beep(ovik_printer_dev *dev)
   int code = ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
                                              low_byte(s.beepinterval), buffer.bytes, cmd_capacity,
                                              &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_beep", code);
+  return sent("print_beep", code, buffer);
 }
 
-/* Drives an external buzzer on pulse pin 0, externalbeeptimes pulses. One
- * step of the duration and interval settings is 100 ms (50 units of 2 ms). */
+/* Drives an external buzzer on pulse pin 0, externalbeeptimes pulses (at most
+ * max_external_beeps). One step of the duration and interval settings is
+ * 100 ms (50 units of 2 ms). */
 int print_external_beep(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
@@ -265,7 +272,7 @@ int print_external_beep(ovik_printer_dev *dev)
   int t2 = low_byte(static_cast<int32_t>(50u * static_cast<uint32_t>(s.externalbeepinterval)));
   int code = ovik_cmd_generate_pulse(s.type, 0, t1, t2, buffer.bytes, cmd_capacity, &buffer.length);
   if (code == 0)
-    for (int32_t i = 0; i < s.externalbeeptimes; i++)
+    for (int32_t i = 0; i < std::min(s.externalbeeptimes, max_external_beeps); i++)
       send(buffer);
   return finished("print_external_beep", code);
 }
@@ -277,9 +284,7 @@ int print_open_drawer(ovik_printer_dev *dev, int drawer)
   const dev_mode &s = *dev->settings;
   clear(buffer);
   int code = ovik_cmd_generate_pulse(s.type, drawer, 80, 80, buffer.bytes, cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_open_drawer", code);
+  return sent("print_open_drawer", code, buffer);
 }
 
 /* Prints the stored logo logoindex (key codes 0x30 and logoindex + 47), then
@@ -295,9 +300,7 @@ int print_logo(ovik_printer_dev *dev)
                                                                  cmd_capacity, &buffer.length);
   if (code == 0)
     code = ovik_cmd_select_justification(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_logo", code);
+  return sent("print_logo", code, buffer);
 }
 
 /* Sets the logo's justification: logoalign 1, 2, 3 are left, centre, right. */
@@ -308,9 +311,7 @@ int printer_set_align(ovik_printer_dev *dev)
   clear(buffer);
   int code = ovik_cmd_select_justification(s.type, low_byte(s.logoalign) - 1, buffer.bytes,
                                            cmd_capacity, &buffer.length);
-  if (code == 0)
-    send(buffer);
-  return finished("print_set_logo_align", code);
+  return sent("print_set_logo_align", code, buffer);
 }
 
 namespace {

@@ -9,6 +9,12 @@
 
 #include "devmode.h"
 
+/* Limits on what one setting can make the filter send: a blank strip is at
+ * most max_blank_rows dot rows (about 8 m of paper at 203 dpi) and an external
+ * beep at most max_external_beeps pulses; larger values send the limit. */
+constexpr int max_blank_rows = 65535;
+constexpr int max_external_beeps = 255;
+
 /* Feed, cut and blank strips. */
 int print_cut_page(ovik_printer_dev *dev);
 int print_blank(ovik_printer_dev *dev, int blank_counter);

@@ -4,7 +4,10 @@
  */
 #include "util.h"
 
+#include <algorithm>
 #include <array>
+#include <climits>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -29,11 +32,13 @@ const char *cups_error_text()
   return ippErrorString(cupsLastError());
 }
 
-/* "0x%x " of every byte value, built once: the trace's hex dump is a copy loop. */
+/* "0x%x " of every byte value, built once: at most 5 characters in an entry
+ * of 8 bytes, so that one 8-byte copy and one add trace a byte. */
 struct hex_entry {
-  char text[6];
+  char text[7];
   uint8_t length;
 };
+static_assert(sizeof(hex_entry) == 8);
 
 constexpr std::array<hex_entry, 256> make_hex_table()
 {
@@ -53,6 +58,7 @@ constexpr std::array<hex_entry, 256> make_hex_table()
   return table;
 }
 constexpr std::array<hex_entry, 256> hex_table = make_hex_table();
+constexpr size_t hex_most = 5;
 
 /* Builds hex trace text in a fixed buffer and hands it to the trace in large
  * pieces; the line is flushed once, when it is finished. */
@@ -61,6 +67,7 @@ struct hex_line {
   size_t used = 0;
 };
 
+/* Hands the text collected so far to the trace stream. */
 void hex_flush(hex_line &line)
 {
   if (line.used)
@@ -68,6 +75,7 @@ void hex_flush(hex_line &line)
   line.used = 0;
 }
 
+/* Adds text of length bytes (at most the buffer's size) to the line. */
 void hex_put(hex_line &line, const char *text, size_t length)
 {
   if (line.used + length > sizeof line.text)
@@ -79,12 +87,21 @@ void hex_put(hex_line &line, const char *text, size_t length)
 /* Traces bytes as "0x%x " each, the way write_bytes shows them. */
 void hex_bytes(hex_line &line, const uint8_t *data, size_t count)
 {
-  for (size_t i = 0; i < count; i++) {
-    const hex_entry &e = hex_table[data[i]];
-    if (line.used + sizeof e.text > sizeof line.text)
+  while (count > 0) {
+    if (line.used + sizeof(hex_entry) > sizeof line.text)
       hex_flush(line);
-    std::memcpy(line.text + line.used, e.text, sizeof e.text);
-    line.used += e.length;
+    // A byte takes at most 5 characters, but the last copy of a run writes 8.
+    size_t room = (sizeof line.text - line.used - (sizeof(hex_entry) - hex_most)) / hex_most;
+    size_t n = std::min(count, room);
+    char *out = line.text + line.used;
+    for (size_t i = 0; i < n; i++) {
+      const hex_entry &e = hex_table[data[i]];
+      std::memcpy(out, &e, sizeof e);
+      out += e.length;
+    }
+    line.used = static_cast<size_t>(out - line.text);
+    data += n;
+    count -= n;
   }
 }
 
@@ -196,10 +213,30 @@ void dump_args(int argc, char **argv)
   (void)argv;
 }
 
+/* A header field as the 32 bits the raster stream carried. The enum fields
+ * may hold any value there; reading them as their enum type is undefined. */
+template <typename T> static int raw(const T &field)
+{
+  static_assert(sizeof(T) == sizeof(uint32_t));
+  uint32_t v;
+  std::memcpy(&v, &field, sizeof v);
+  return static_cast<int>(v);
+}
+
+/* Masks the control characters of text (up to length bytes) with '?'. */
+void mask_controls(char *text, size_t length)
+{
+  for (size_t i = 0; i < length && text[i] != '\0'; i++)
+    if (static_cast<unsigned char>(text[i]) < 0x20 || text[i] == 0x7F)
+      text[i] = '?';
+}
+
 /* Writes the page header's 40 INFO lines to standard error in one piece. */
 void dump_header(cups_page_header_t h)
 {
   auto yes = [](unsigned v) { return v ? "TRUE" : "FALSE"; };
+  for (char *media : {h.MediaClass, h.MediaColor, h.MediaType, h.OutputType})
+    mask_controls(media, sizeof h.MediaClass);
   char text[4096];
   // The media texts are fixed arrays that a raster stream need not terminate.
   int n = snprintf(text, sizeof text,
@@ -217,20 +254,32 @@ void dump_header(cups_page_header_t h)
       "INFO: cupsCompression:%d\n" "INFO: cupsHeight:%d\n" "INFO: cupsMediaType:%d\n"
       "INFO: cupsRowCount:%d\n" "INFO: cupsRowFeed:%d\n" "INFO: cupsRowStep:%d\n"
       "INFO: cupsWidth:%d\n" "INFO: cupsHeight:%d\n",
-      (int)h.AdvanceDistance, (int)h.AdvanceMedia, yes(h.Collate), (int)h.CutMedia,
-      yes(h.Duplex), (int)h.HWResolution[0], (int)h.HWResolution[1],
+      (int)h.AdvanceDistance, raw(h.AdvanceMedia), yes(raw(h.Collate)), raw(h.CutMedia),
+      yes(raw(h.Duplex)), (int)h.HWResolution[0], (int)h.HWResolution[1],
       (int)h.ImagingBoundingBox[0], (int)h.ImagingBoundingBox[1], (int)h.ImagingBoundingBox[2],
-      (int)h.ImagingBoundingBox[3], yes(h.InsertSheet), (int)h.Jog, (int)h.LeadingEdge,
-      yes(h.ManualFeed), (int)h.Margins[0], (int)h.Margins[1], h.MediaClass, h.MediaColor,
-      (int)h.MediaPosition, h.MediaType, (int)h.MediaWeight, yes(h.MirrorPrint),
-      yes(h.NegativePrint), (int)h.NumCopies, (int)h.Orientation, yes(h.OutputFaceUp),
-      h.OutputType, (int)h.PageSize[0], (int)h.PageSize[1], yes(h.Separations),
-      yes(h.TraySwitch), yes(h.Tumble), (int)h.cupsBitsPerColor, (int)h.cupsBitsPerPixel,
-      (int)h.cupsBytesPerLine, (int)h.cupsColorOrder, (int)h.cupsColorSpace,
+      (int)h.ImagingBoundingBox[3], yes(raw(h.InsertSheet)), raw(h.Jog), raw(h.LeadingEdge),
+      yes(raw(h.ManualFeed)), (int)h.Margins[0], (int)h.Margins[1], h.MediaClass, h.MediaColor,
+      (int)h.MediaPosition, h.MediaType, (int)h.MediaWeight, yes(raw(h.MirrorPrint)),
+      yes(raw(h.NegativePrint)), (int)h.NumCopies, raw(h.Orientation), yes(raw(h.OutputFaceUp)),
+      h.OutputType, (int)h.PageSize[0], (int)h.PageSize[1], yes(raw(h.Separations)),
+      yes(raw(h.TraySwitch)), yes(raw(h.Tumble)), (int)h.cupsBitsPerColor, (int)h.cupsBitsPerPixel,
+      (int)h.cupsBytesPerLine, raw(h.cupsColorOrder), raw(h.cupsColorSpace),
       (int)h.cupsCompression, (int)h.cupsHeight, (int)h.cupsMediaType, (int)h.cupsRowCount,
       (int)h.cupsRowFeed, (int)h.cupsRowStep, (int)h.cupsWidth, (int)h.cupsHeight);
   if (n > 0)
     fwrite(text, 1, static_cast<size_t>(n) < sizeof text ? n : sizeof text - 1, stderr);
+}
+
+/* A double truncated toward zero into an int, saturating where it won't fit. */
+int32_t trunc_to_int(double v)
+{
+  if (std::isnan(v))
+    return 0;
+  if (v >= 2147483647.0)
+    return INT_MAX;
+  if (v <= -2147483648.0)
+    return INT_MIN;
+  return static_cast<int32_t>(v);
 }
 
 /* Standard CRC-32 continued from running (0 starts afresh). */

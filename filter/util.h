@@ -29,6 +29,15 @@ int msgerrno2(int level, int code, const char *context);
 void dump_args(int argc, char **argv);
 void dump_header(cups_page_header_t header);
 
+/* Replaces every control character of a text from outside (job options,
+ * raster media names) by '?', up to its terminator or length bytes: a line
+ * break there would start a status line of the sender's choosing. */
+void mask_controls(char *text, size_t length);
+
+/* v truncated toward zero into an int; beyond the int range it saturates
+ * (NaN gives 0) instead of being undefined. */
+int32_t trunc_to_int(double v);
+
 /* CRC-32 of IEEE 802.3; a running value of 0 starts a new checksum. */
 uint32_t CRC32(uint32_t running, const uint8_t *data, uint32_t length);
 

@@ -221,6 +221,13 @@ int card(uint32_t cls, int fn, const Bytes &head, const uint8_t *data, uint32_t 
     return emit(esc(cls), k <= 0xFF, {P(bytes(0x1B, 0x4E, fn, 0x00, 0x00, k)), P(head), {data, len}, P(tail)}, o);
 }
 
+// atoi's reading of a number in a reply (blanks, sign, digits), but one
+// beyond the int range saturates instead of being undefined.
+int reply_number(const char *text)
+{
+    return static_cast<int>(std::clamp<long long>(std::strtoll(text, nullptr, 10), INT_MIN, INT_MAX));
+}
+
 } // namespace
 
 extern "C" {
@@ -966,7 +973,7 @@ int ovik_cmd_parse_printer_version(uint32_t cls, char *reply, int *versions, int
             if (!sep)
                 continue;
             *sep = '\0';
-            int v = std::atoi(at);
+            int v = reply_number(at);
             if (v > 254)
                 return OVIK_SUCCESS;
             versions[i] = v;
@@ -1060,7 +1067,7 @@ int ovik_cmd_parse_qr_code_size(uint32_t cls, char *reply, int *horizontal, int 
         if (!sep)
             return OVIK_ERR_MALFORMED_REPLY;
         *sep = '\0';
-        *out = std::atoi(at);
+        *out = reply_number(at);
         at = sep + 1;
     }
     return OVIK_SUCCESS;

@@ -260,6 +260,38 @@ struct run_options {
   bytes input;                            /* standard input */
 };
 
+/* A null-terminated array of C strings (argv, envp) over copies of texts;
+ * neither copied nor moved, so the pointers stay valid. */
+struct c_strings {
+  std::vector<std::string> texts;
+  std::vector<char *> pointers;
+  explicit c_strings(std::vector<std::string> t) : texts(std::move(t))
+  {
+    for (auto &text : texts)
+      pointers.push_back(text.data());
+    pointers.push_back(nullptr);
+  }
+  c_strings(const c_strings &) = delete;
+  char **get() { return pointers.data(); }
+};
+
+/* The filter's argv: its name, then args. */
+inline std::vector<std::string> filter_argv(const std::vector<std::string> &args)
+{
+  std::vector<std::string> argv = {"rastertoovik"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
+}
+
+/* NAME=value texts of an environment. */
+inline std::vector<std::string> environment(const std::map<std::string, std::string> &env)
+{
+  std::vector<std::string> texts;
+  for (const auto &[k, v] : env)
+    texts.push_back(k + "=" + v);
+  return texts;
+}
+
 /* Runs the real filter binary with the given arguments, environment and
  * standard input; collects its output, its status lines and its status. */
 inline run_result run_filter(const run_options &o)
@@ -272,27 +304,15 @@ inline run_result run_filter(const run_options &o)
   posix_spawn_file_actions_addopen(&fa, 1, dir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
 
-  std::vector<std::string> argv_s = {"rastertoovik"};
-  argv_s.insert(argv_s.end(), o.args.begin(), o.args.end());
-  std::vector<char *> argv;
-  for (auto &a : argv_s)
-    argv.push_back(a.data());
-  argv.push_back(nullptr);
-
+  c_strings argv(filter_argv(o.args));
   std::map<std::string, std::string> env = {{"OVIK_TRACE", ""}, {"OVIK_HOLD", dir.file("hold")}};
   for (const auto &[k, v] : o.env)
     env[k] = v;
-  std::vector<std::string> env_s;
-  for (const auto &[k, v] : env)
-    env_s.push_back(k + "=" + v);
-  std::vector<char *> envp;
-  for (auto &e : env_s)
-    envp.push_back(e.data());
-  envp.push_back(nullptr);
+  c_strings envp(environment(env));
 
   pid_t pid;
   run_result r;
-  if (posix_spawn(&pid, OVIK_FILTER_BIN, &fa, nullptr, argv.data(), envp.data()) == 0) {
+  if (posix_spawn(&pid, OVIK_FILTER_BIN, &fa, nullptr, argv.get(), envp.get()) == 0) {
     int status = 0;
     waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

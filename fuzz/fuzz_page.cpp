@@ -1,0 +1,109 @@
+/*
+ * fuzz_page.cpp - the per-page path on arbitrary raster bytes: header read
+ * and dump, pixel read, paper-save trim, packets and every copy's page end.
+ *
+ * Input: two setting bytes, then the raster stream. The settings bytes pick
+ * paper saving, post-print action, paper type, feed-step model, trace, cut
+ * distance, paper-save quarters, cut mode and resolution, so the page end
+ * steps run with in-range and out-of-range values alike.
+ *
+ * Kept small for speed, and said here: at most 8 pages, at most 3 copies of
+ * each (NumCopies is taken modulo 4), and a 1-bit page above 1 MiB ends the
+ * input (the filter holds up to 256 MiB; pages above that, and pages that
+ * are not 1 bit per pixel, still go to the filter, which refuses them).
+ */
+#include <climits>
+#include <cstring>
+
+#include "fuzz_support.h"
+#include "hook.h"
+#include "ovik_trace.h"
+#include "rastertoovik.h"
+#include "util.h"
+
+namespace {
+
+struct memory_input {
+  const uint8_t *data;
+  size_t left;
+};
+
+/* libcups read callback over the fuzz input. */
+ssize_t read_memory(void *ctx, unsigned char *buffer, size_t length)
+{
+  auto *in = static_cast<memory_input *>(ctx);
+  size_t n = std::min(length, in->left);
+  std::memcpy(buffer, in->data, n);
+  in->data += n;
+  in->left -= n;
+  return static_cast<ssize_t>(n);
+}
+
+constexpr int32_t cut_distances[] = {-1, 0, 10, 40, 100000, INT_MAX, INT_MIN, -5};
+constexpr int32_t cut_modes[] = {0, 1, 2, 67};
+constexpr uint64_t fuzz_page_limit = 1u << 20;
+
+/* Settings from the two leading bytes. */
+void pick_settings(dev_mode &s, uint8_t a, uint8_t b)
+{
+  s.papersavebottom = a & 1;
+  s.postprintaction = (a >> 1) & 3;
+  s.papertype = (a >> 3) & 7;
+  if (a & 0x40)
+    s.model = MODEL_FEED_STEP_1;
+  s.cutdistance = cut_distances[b & 7];
+  s.papersavemode = (b >> 3) & 3;
+  s.finalcut = cut_modes[(b >> 5) & 3];
+  if (b & 0x80) {
+    s.resolution = 1;
+    s.dot_unit = 25.4f;
+  }
+}
+
+} // namespace
+
+/* Once per process: quiet status lines (and what the harness sets up). */
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+  quiet_status_lines();
+  return 0;
+}
+
+/* One input. */
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+  if (size < 2)
+    return 0;
+  fuzz_device d;
+  pick_settings(d.settings, data[0], data[1]);
+  bool trace = data[0] & 0x80;
+  memory_input in = {data + 2, size - 2};
+
+  stdout_sink sink;
+  size_t copies_sent = 0;
+  cups_raster_t *ras = cupsRasterOpenIO(read_memory, &in, CUPS_RASTER_READ);
+  if (!ras)
+    return 0;
+  if (trace)
+    ovik_trace_init("/dev/null");
+  run_filter_code([&] {
+    cups_page_header_t header;
+    for (int page = 0; page < 8 && cupsRasterReadHeader(ras, &header); page++) {
+      uint64_t bytes = uint64_t(header.cupsBytesPerLine) * header.cupsHeight;
+      if (header.cupsBitsPerPixel == 1 && bytes > fuzz_page_limit && bytes <= max_page_bytes)
+        break;
+      header.NumCopies %= 4;
+      dump_header(header);
+      process_page(d.sized(), &header, ras);
+      copies_sent += header.NumCopies;
+    }
+  });
+  ovik_trace_exit();
+  cupsRasterClose(ras);
+
+  size_t bitmaps = check_printer_stream(sink.bytes());
+  if (bitmaps != copies_sent)
+    fuzz_fail("sent " + std::to_string(bitmaps) + " bitmap packets for " + std::to_string(copies_sent) +
+              " page copies");
+  return 0;
+}
