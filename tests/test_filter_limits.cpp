@@ -147,7 +147,7 @@ struct refused_case {
   const char *name;
   page_spec page;
   std::string error;
-  void (*tweak)(cups_page_header2_t &) = nullptr; /* header fields beyond the page spec */
+  void (*tweak)(cups_page_header2_t &) = nullptr; /* header fields that page_spec leaves alone */
 };
 
 void PrintTo(const refused_case &c, std::ostream *os) { *os << c.name; }
