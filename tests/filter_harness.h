@@ -339,22 +339,35 @@ inline run_result run_job(const std::string &model, const bytes &raster, const s
 
 /* ---------- capturing standard output in-process ---------- */
 
+/* What fn writes on descriptor fd (and its stdio stream), read back. */
+inline bytes capture_fd(int fd, FILE *stream, const std::function<void()> &fn)
+{
+  fflush(stream);
+  char name[] = "/tmp/ovik-capture-XXXXXX";
+  int file = mkstemp(name);
+  int saved = dup(fd);
+  dup2(file, fd);
+  fn();
+  fflush(stream);
+  dup2(saved, fd);
+  close(saved);
+  bytes out = read_file(name);
+  close(file);
+  unlink(name);
+  return out;
+}
+
 /* What fn writes on standard output (the printer stream). */
 inline bytes capture_stdout(const std::function<void()> &fn)
 {
-  fflush(stdout);
-  char name[] = "/tmp/ovik-capture-XXXXXX";
-  int fd = mkstemp(name);
-  int saved = dup(1);
-  dup2(fd, 1);
-  fn();
-  fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  bytes out = read_file(name);
-  close(fd);
-  unlink(name);
-  return out;
+  return capture_fd(1, stdout, fn);
+}
+
+/* What fn writes on standard error (the status lines). */
+inline std::string capture_stderr(const std::function<void()> &fn)
+{
+  bytes err = capture_fd(2, stderr, fn);
+  return std::string(err.begin(), err.end());
 }
 
 /* ---------- the printer stream, built from its format ---------- */

@@ -92,22 +92,6 @@ TEST(Writer, WithoutTraceThePrinterGetsTheSameBytes)
   EXPECT_EQ(capture_stdout([] { write_bytes("\x1b\x40", 2); }), hex_bytes("1B 40"));
 }
 
-/* What fn writes on standard error. */
-std::string capture_stderr(const std::function<void()> &fn)
-{
-  temp_dir dir;
-  fflush(stderr);
-  int fd = open(dir.file("err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  int saved = dup(2);
-  dup2(fd, 2);
-  fn();
-  fflush(stderr);
-  dup2(saved, 2);
-  close(saved);
-  close(fd);
-  return read_text(dir.file("err"));
-}
-
 struct level_case {
   int level;
   const char *trace_line;
