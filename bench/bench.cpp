@@ -236,7 +236,8 @@ std::vector<costs> measure(const std::vector<command> &commands, int runs)
 /* ---------- timing in this process ---------- */
 
 /* Median nanoseconds of samples calls of fn; prepare runs untimed before each. */
-double median_ns(int samples, const std::function<void()> &fn, const std::function<void()> &prepare = [] {})
+double median_ns(
+    int samples, const std::function<void()> &fn, const std::function<void()> &prepare = [] {})
 {
   std::vector<double> ns;
   for (int i = -1; i < samples; i++) {
@@ -266,8 +267,14 @@ std::string format(const char *f, double v)
 }
 
 /* Milliseconds and mebibytes as the table shows them. */
-std::string ms(double v) { return format("%.1f ms", v); }
-std::string mib(double v) { return format("%.1f MiB", v); }
+std::string ms(double v)
+{
+  return format("%.1f ms", v);
+}
+std::string mib(double v)
+{
+  return format("%.1f MiB", v);
+}
 
 /* A row comparing our time with a reference time; goal is the largest
  * acceptable ratio (strict: the ratio must stay below it), 0 for none. */
@@ -281,15 +288,17 @@ table_row time_row(const std::string &figure, const costs &ours, const costs &re
           format("%.2f", wall),
           format("%.2f", cpu),
           goal == 0 ? "record" : format(strict ? "< %.2f" : "<= %.2f", goal),
-          goal == 0 ? "" : met ? "met" : "MISSED"};
+          goal == 0 ? ""
+          : met     ? "met"
+                    : "MISSED"};
 }
 
 /* A row of peak memory against the page size; goal: page + 8 MiB at most. */
 table_row memory_row(const std::string &figure, const costs &ours, size_t page)
 {
   double page_mib = page / 1048576.0, over = ours.rss_mib - page_mib;
-  return {figure, mib(ours.rss_mib), format("page %.1f MiB", page_mib), format("%+.1f MiB", over), "", "page + 8 MiB",
-          over <= 8 ? "met" : "MISSED"};
+  return {figure, mib(ours.rss_mib), format("page %.1f MiB", page_mib), format("%+.1f MiB", over),
+          "",     "page + 8 MiB",    over <= 8 ? "met" : "MISSED"};
 }
 
 /* Prints the rows under a header, each column as wide as its widest cell. */
@@ -298,7 +307,7 @@ void print_table(const std::vector<table_row> &rows)
   const char *head[] = {"figure", "ours", "reference", "ratio", "cpu ratio", "goal", ""};
   size_t width[7] = {};
   auto cells = [](const table_row &r) {
-    return std::vector<const std::string *>{&r.figure, &r.ours, &r.reference, &r.ratio,
+    return std::vector<const std::string *>{&r.figure,    &r.ours, &r.reference, &r.ratio,
                                             &r.cpu_ratio, &r.goal, &r.verdict};
   };
   for (int k = 0; k < 7; k++)
@@ -313,8 +322,7 @@ void print_table(const std::vector<table_row> &rows)
   for (const table_row &r : rows) {
     auto c = cells(r);
     for (int k = 0; k < 7; k++)
-      printf(k == 0 || k == 6 ? "%-*s%s" : "%*s%s", static_cast<int>(width[k]), c[k]->c_str(),
-             k < 6 ? "  " : "\n");
+      printf(k == 0 || k == 6 ? "%-*s%s" : "%*s%s", static_cast<int>(width[k]), c[k]->c_str(), k < 6 ? "  " : "\n");
   }
 }
 
@@ -380,18 +388,18 @@ int main(int argc, char **argv)
          "v2 compressed %.1f MB\n",
          job_pages, bench::dots, page_rows, page_bytes, job_pages * page_bytes / 1e6, file_size(jobs[0]) / 1e6,
          file_size(jobs[1]) / 1e6);
-  printf("one page: the job's first page alone; large page: 1 page of %u x %u dots (%.1f MiB)\n", bench::dots,
-         big_rows, big_bytes / 1048576.0);
+  printf("one page: the job's first page alone; large page: 1 page of %u x %u dots (%.1f MiB)\n", bench::dots, big_rows,
+         big_bytes / 1048576.0);
   printf("every program: raster on standard input, standard output and error to /dev/null;\n"
          "trace on: %s (a regular file, replaced by each run); times are wall clock\n\n",
          trace.c_str());
 
   // The programs.
   auto ours = [&](const std::string &in, bool traced) {
-    return command{{filter, "1", "bench", "receipt", "1", ""},
-                   {"PPD=" OVIK_BENCH_PPD, "OVIK_TRACE=" + (traced ? trace : std::string()),
-                    "OVIK_HOLD=" + in_work("hold")},
-                   in};
+    return command{
+        {filter, "1", "bench", "receipt", "1", ""},
+        {"PPD=" OVIK_BENCH_PPD, "OVIK_TRACE=" + (traced ? trace : std::string()), "OVIK_HOLD=" + in_work("hold")},
+        in};
   };
   auto theirs = [&](const reference_filter &f, const std::string &in) {
     return command{{std::string(OVIK_CUPS_FILTER_DIR "/") + f.program, "1", "bench", "receipt", "1", ""},
@@ -445,10 +453,11 @@ int main(int argc, char **argv)
   const int samples = std::max(21, runs);
   const int repeat = 50;
   auto per_page_ns = [&](const std::function<void()> &step) {
-    return median_ns(samples, [&] {
-             for (int i = 0; i < repeat; i++)
-               step();
-           }) /
+    return median_ns(samples,
+                     [&] {
+                       for (int i = 0; i < repeat; i++)
+                         step();
+                     }) /
            repeat;
   };
   double copy_ns = per_page_ns([&] {
@@ -458,12 +467,13 @@ int main(int argc, char **argv)
   double crc_ns = per_page_ns([&] { packet_crc32(0xFFFFFFFFu, page.data(), page_bytes); });
   double zlib_ns = per_page_ns([&] { crc32(0xFFFFFFFFul, page.data(), page_bytes); });
   auto speed = [](double ns) { return format("%.1f GB/s", page_bytes / ns); };
-  rows.push_back({label(6, "packet CRC / memcpy, one page"), speed(crc_ns), speed(copy_ns), format("%.2f", crc_ns / copy_ns),
-                  "", "record", ""});
+  rows.push_back({label(6, "packet CRC / memcpy, one page"), speed(crc_ns), speed(copy_ns),
+                  format("%.2f", crc_ns / copy_ns), "", "record", ""});
   rows.push_back({label(6, "zlib crc32 / memcpy, one page"), speed(zlib_ns), speed(copy_ns),
                   format("%.2f", zlib_ns / copy_ns), "", "record", ""});
-  rows.push_back({label(6, "packet CRC of the 50 pages / filter, v3"), ms(crc_ns * job_pages / 1e6), ms(job[0][0].wall_ms),
-                  format("%.2f", crc_ns * job_pages / 1e6 / job[0][0].wall_ms), "", "record", ""});
+  rows.push_back({label(6, "packet CRC of the 50 pages / filter, v3"), ms(crc_ns * job_pages / 1e6),
+                  ms(job[0][0].wall_ms), format("%.2f", crc_ns * job_pages / 1e6 / job[0][0].wall_ms), "", "record",
+                  ""});
 
   // 7: write_bytes of 1 MiB of the job's pixels with the trace on and off.
   // The printer stream and the trace are regular files, emptied before each

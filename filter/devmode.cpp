@@ -237,7 +237,10 @@ struct dump_row {
   size_t offset;
 };
 
-#define ROW(format, kind, field) {format, shown::kind, offsetof(dev_mode, field)}
+#define ROW(format, kind, field)                                                                                       \
+  {                                                                                                                    \
+    format, shown::kind, offsetof(dev_mode, field)                                                                     \
+  }
 const dump_row dump_table[] = {
     ROW("model            = 0x%x", hex, model),
     ROW("name             = %s", text, name),

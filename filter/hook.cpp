@@ -86,14 +86,14 @@ int end_doc(ovik_printer_dev *device)
   if (s.postprintaction == 1) {
     int feed_dots = mm_to_dots(s.feeddistance, s.dot_unit);
     print_blank(device, feed_dots);
-    ovik_trace("*end_doc feed_dots = %d, feeddistance = %d, dot_unit = %f.\n", feed_dots,
-               s.feeddistance, static_cast<double>(s.dot_unit));
+    ovik_trace("*end_doc feed_dots = %d, feeddistance = %d, dot_unit = %f.\n", feed_dots, s.feeddistance,
+               static_cast<double>(s.dot_unit));
   } else if (s.postprintaction == 2) {
     int cut_dots = mm_to_dots(s.cutdistance, s.dot_unit);
     print_blank(device, cut_dots);
     print_cut_page(device);
-    ovik_trace("*end_doc cut_dots = %d, cutdistance = %d, dot_unit = %f.\n", cut_dots,
-               s.cutdistance, static_cast<double>(s.dot_unit));
+    ovik_trace("*end_doc cut_dots = %d, cutdistance = %d, dot_unit = %f.\n", cut_dots, s.cutdistance,
+               static_cast<double>(s.dot_unit));
   }
   fflush(stdout);
   ovik_trace("-end_doc finished.\n");

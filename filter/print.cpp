@@ -177,8 +177,7 @@ int print_blank(ovik_printer_dev *dev, int blank_counter)
       if (code == 0)
         send(buffer);
     } else {
-      code = ovik_cmd_print_raster_img_cmd_header(s.type, 0, 1, chunk, buffer.bytes, cmd_capacity,
-                                                  &buffer.length);
+      code = ovik_cmd_print_raster_img_cmd_header(s.type, 0, 1, chunk, buffer.bytes, cmd_capacity, &buffer.length);
       if (code == 0) {
         send(buffer);
         clear(buffer);
@@ -212,8 +211,7 @@ namespace {
 using setting_encoder = int (*)(uint32_t, int, uint8_t *, uint32_t, uint32_t *);
 
 /* Sends one device setting: the setting's low byte through its encoder. */
-int send_setting(const char *name, setting_encoder encode, const dev_mode &s, int32_t value,
-                 cmd_buffer &buffer)
+int send_setting(const char *name, setting_encoder encode, const dev_mode &s, int32_t value, cmd_buffer &buffer)
 {
   ovik_trace("+%s(printer_class:%d) start.\n", name, static_cast<int>(s.type));
   buffer.length = 0;
@@ -227,24 +225,24 @@ int send_setting(const char *name, setting_encoder encode, const dev_mode &s, in
 int printer_set_speed(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
-  return send_setting("printer_set_speed", ovik_cmd_select_the_print_speed, *dev->settings,
-                      dev->settings->speed, buffer);
+  return send_setting("printer_set_speed", ovik_cmd_select_the_print_speed, *dev->settings, dev->settings->speed,
+                      buffer);
 }
 
 /* Sets the print density. */
 int printer_set_density(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
-  return send_setting("printer_set_density", ovik_cmd_select_the_print_density, *dev->settings,
-                      dev->settings->density, buffer);
+  return send_setting("printer_set_density", ovik_cmd_select_the_print_density, *dev->settings, dev->settings->density,
+                      buffer);
 }
 
 /* Sets the line spacing. */
 int printer_set_linespacing(ovik_printer_dev *dev)
 {
   static cmd_buffer buffer;
-  return send_setting("printer_set_linespacing", ovik_cmd_set_line_spacing, *dev->settings,
-                      dev->settings->linespacing, buffer);
+  return send_setting("printer_set_linespacing", ovik_cmd_set_line_spacing, *dev->settings, dev->settings->linespacing,
+                      buffer);
 }
 
 /* Sounds the built-in beeper: repeat count, duration and interval. */
@@ -254,8 +252,7 @@ int print_beep(ovik_printer_dev *dev)
   const dev_mode &s = *dev->settings;
   clear(buffer);
   int code = ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
-                                             low_byte(s.beepinterval), buffer.bytes, cmd_capacity,
-                                             &buffer.length);
+                                             low_byte(s.beepinterval), buffer.bytes, cmd_capacity, &buffer.length);
   return sent("print_beep", code, buffer);
 }
 
@@ -296,8 +293,8 @@ int print_logo(ovik_printer_dev *dev)
   clear(buffer);
   int64_t key = static_cast<int64_t>(s.logoindex) + 47;
   int k = key >= 0 && key <= 255 ? static_cast<int>(key) : -1;
-  int code = ovik_cmd_print_the_specified_NV_graphics_data_gmode(s.type, 0x30, k, 1, 1, buffer.bytes,
-                                                                 cmd_capacity, &buffer.length);
+  int code = ovik_cmd_print_the_specified_NV_graphics_data_gmode(s.type, 0x30, k, 1, 1, buffer.bytes, cmd_capacity,
+                                                                 &buffer.length);
   if (code == 0)
     code = ovik_cmd_select_justification(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length);
   return sent("print_logo", code, buffer);
@@ -309,8 +306,8 @@ int printer_set_align(ovik_printer_dev *dev)
   static cmd_buffer buffer;
   const dev_mode &s = *dev->settings;
   clear(buffer);
-  int code = ovik_cmd_select_justification(s.type, low_byte(s.logoalign) - 1, buffer.bytes,
-                                           cmd_capacity, &buffer.length);
+  int code =
+      ovik_cmd_select_justification(s.type, low_byte(s.logoalign) - 1, buffer.bytes, cmd_capacity, &buffer.length);
   return sent("print_set_logo_align", code, buffer);
 }
 
@@ -357,8 +354,7 @@ int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes,
     return 0;
   const dev_mode &s = *dev->settings;
   ovik_trace("+print_dotline(pData:%d,dwWidthBytes:%d,dwHeight:%d) start.\n",
-             static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes,
-             dwHeight);
+             static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes, dwHeight);
   bool feed_step = is_feed_step_model(&s);
   bool shift = s.issupportshiftline;
   if (static_cast<int32_t>(dev->job_state->lastStripBlanksHeight) > 0)
@@ -413,8 +409,8 @@ int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes,
 
     buffer.length = 0;
     if (w == dwWidthBytes) {
-      code = ovik_cmd_print_raster_img_cmd_header(s.type, m, dwWidthBytes, n, buffer.bytes, cmd_capacity,
-                                                  &buffer.length);
+      code =
+          ovik_cmd_print_raster_img_cmd_header(s.type, m, dwWidthBytes, n, buffer.bytes, cmd_capacity, &buffer.length);
       if (code != 0)
         msgerrno(MSG_ERROR, code);
       send(buffer);

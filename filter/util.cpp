@@ -149,10 +149,8 @@ void msg(int level, const char *text)
     const char *trace_format;
     void (*report)(const char *);
   } levels[] = {
-      {MSG_INFO, "INFO: %s\n", info},
-      {MSG_DUMP, "DEBUG: %s\n", dump},
-      {MSG_DEBUG, "DEBUG: %s\n", debug},
-      {MSG_OUTPUT, "OUTPUT: %s\n", write_string},
+      {MSG_INFO, "INFO: %s\n", info},    {MSG_DUMP, "DEBUG: %s\n", dump},
+      {MSG_DEBUG, "DEBUG: %s\n", debug}, {MSG_OUTPUT, "OUTPUT: %s\n", write_string},
       {MSG_ERROR, "ERROR: %s\n", error},
   };
   for (const auto &l : levels) {
@@ -174,8 +172,7 @@ static void code_text(int code)
 }
 
 /* Formats into a fixed buffer; a longer line is cut to fit, never refused. */
-static void compose(char *buffer, size_t size, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
+static void compose(char *buffer, size_t size, const char *format, ...) __attribute__((format(printf, 3, 4)));
 static void compose(char *buffer, size_t size, const char *format, ...)
 {
   va_list args;
@@ -215,7 +212,8 @@ void dump_args(int argc, char **argv)
 
 /* A header field as the 32 bits the raster stream carried. The enum fields
  * may hold any value there; reading them as their enum type is undefined. */
-template <typename T> static int raw(const T &field)
+template <typename T>
+static int raw(const T &field)
 {
   static_assert(sizeof(T) == sizeof(uint32_t));
   uint32_t v;
@@ -240,32 +238,57 @@ void dump_header(cups_page_header_t h)
   char text[4096];
   // The media texts are fixed arrays that a raster stream need not terminate.
   int n = snprintf(text, sizeof text,
-      "INFO: AdvanceDistance:%d\n" "INFO: AdvanceMedia:%d\n" "INFO: Collate:%s\n"
-      "INFO: CutMedia:%d\n" "INFO: Duplex:%s\n" "INFO: HWResolution:%d%d\n"
-      "INFO: ImagingBoundingBox:left%d, bottom%d, right%d, top%d\n" "INFO: InsertSheet:%s\n"
-      "INFO: cups_jog_t:%d\n" "INFO: cups_edge_t:%d\n" "INFO: ManualFeed:%s\n"
-      "INFO: Margins:%d%d\n" "INFO: MediaClass:%.64s\n" "INFO: MediaColor:%.64s\n"
-      "INFO: MediaPosition:%d\n" "INFO: MediaType:%.64s\n" "INFO: MediaWeight:%d\n"
-      "INFO: MirrorPrint:%s\n" "INFO: NegativePrint:%s\n" "INFO: NumCopies:%d\n"
-      "INFO: Orientation:%d\n" "INFO: OutputFaceUp:%s\n" "INFO: OutputType:%.64s\n"
-      "INFO: PageSize:%d%d\n" "INFO: Separations:%s\n" "INFO: TraySwitch:%s\n"
-      "INFO: Tumble:%s\n" "INFO: cupsBitsPerColor:%d\n" "INFO: cupsBitsPerPixel:%d\n"
-      "INFO: cupsBytesPerLine:%d\n" "INFO: cupsColorOrder:%d\n" "INFO: cupsColorSpace:%d\n"
-      "INFO: cupsCompression:%d\n" "INFO: cupsHeight:%d\n" "INFO: cupsMediaType:%d\n"
-      "INFO: cupsRowCount:%d\n" "INFO: cupsRowFeed:%d\n" "INFO: cupsRowStep:%d\n"
-      "INFO: cupsWidth:%d\n" "INFO: cupsHeight:%d\n",
-      (int)h.AdvanceDistance, raw(h.AdvanceMedia), yes(raw(h.Collate)), raw(h.CutMedia),
-      yes(raw(h.Duplex)), (int)h.HWResolution[0], (int)h.HWResolution[1],
-      (int)h.ImagingBoundingBox[0], (int)h.ImagingBoundingBox[1], (int)h.ImagingBoundingBox[2],
-      (int)h.ImagingBoundingBox[3], yes(raw(h.InsertSheet)), raw(h.Jog), raw(h.LeadingEdge),
-      yes(raw(h.ManualFeed)), (int)h.Margins[0], (int)h.Margins[1], h.MediaClass, h.MediaColor,
-      (int)h.MediaPosition, h.MediaType, (int)h.MediaWeight, yes(raw(h.MirrorPrint)),
-      yes(raw(h.NegativePrint)), (int)h.NumCopies, raw(h.Orientation), yes(raw(h.OutputFaceUp)),
-      h.OutputType, (int)h.PageSize[0], (int)h.PageSize[1], yes(raw(h.Separations)),
-      yes(raw(h.TraySwitch)), yes(raw(h.Tumble)), (int)h.cupsBitsPerColor, (int)h.cupsBitsPerPixel,
-      (int)h.cupsBytesPerLine, raw(h.cupsColorOrder), raw(h.cupsColorSpace),
-      (int)h.cupsCompression, (int)h.cupsHeight, (int)h.cupsMediaType, (int)h.cupsRowCount,
-      (int)h.cupsRowFeed, (int)h.cupsRowStep, (int)h.cupsWidth, (int)h.cupsHeight);
+                   "INFO: AdvanceDistance:%d\n"
+                   "INFO: AdvanceMedia:%d\n"
+                   "INFO: Collate:%s\n"
+                   "INFO: CutMedia:%d\n"
+                   "INFO: Duplex:%s\n"
+                   "INFO: HWResolution:%d%d\n"
+                   "INFO: ImagingBoundingBox:left%d, bottom%d, right%d, top%d\n"
+                   "INFO: InsertSheet:%s\n"
+                   "INFO: cups_jog_t:%d\n"
+                   "INFO: cups_edge_t:%d\n"
+                   "INFO: ManualFeed:%s\n"
+                   "INFO: Margins:%d%d\n"
+                   "INFO: MediaClass:%.64s\n"
+                   "INFO: MediaColor:%.64s\n"
+                   "INFO: MediaPosition:%d\n"
+                   "INFO: MediaType:%.64s\n"
+                   "INFO: MediaWeight:%d\n"
+                   "INFO: MirrorPrint:%s\n"
+                   "INFO: NegativePrint:%s\n"
+                   "INFO: NumCopies:%d\n"
+                   "INFO: Orientation:%d\n"
+                   "INFO: OutputFaceUp:%s\n"
+                   "INFO: OutputType:%.64s\n"
+                   "INFO: PageSize:%d%d\n"
+                   "INFO: Separations:%s\n"
+                   "INFO: TraySwitch:%s\n"
+                   "INFO: Tumble:%s\n"
+                   "INFO: cupsBitsPerColor:%d\n"
+                   "INFO: cupsBitsPerPixel:%d\n"
+                   "INFO: cupsBytesPerLine:%d\n"
+                   "INFO: cupsColorOrder:%d\n"
+                   "INFO: cupsColorSpace:%d\n"
+                   "INFO: cupsCompression:%d\n"
+                   "INFO: cupsHeight:%d\n"
+                   "INFO: cupsMediaType:%d\n"
+                   "INFO: cupsRowCount:%d\n"
+                   "INFO: cupsRowFeed:%d\n"
+                   "INFO: cupsRowStep:%d\n"
+                   "INFO: cupsWidth:%d\n"
+                   "INFO: cupsHeight:%d\n",
+                   (int)h.AdvanceDistance, raw(h.AdvanceMedia), yes(raw(h.Collate)), raw(h.CutMedia),
+                   yes(raw(h.Duplex)), (int)h.HWResolution[0], (int)h.HWResolution[1], (int)h.ImagingBoundingBox[0],
+                   (int)h.ImagingBoundingBox[1], (int)h.ImagingBoundingBox[2], (int)h.ImagingBoundingBox[3],
+                   yes(raw(h.InsertSheet)), raw(h.Jog), raw(h.LeadingEdge), yes(raw(h.ManualFeed)), (int)h.Margins[0],
+                   (int)h.Margins[1], h.MediaClass, h.MediaColor, (int)h.MediaPosition, h.MediaType, (int)h.MediaWeight,
+                   yes(raw(h.MirrorPrint)), yes(raw(h.NegativePrint)), (int)h.NumCopies, raw(h.Orientation),
+                   yes(raw(h.OutputFaceUp)), h.OutputType, (int)h.PageSize[0], (int)h.PageSize[1],
+                   yes(raw(h.Separations)), yes(raw(h.TraySwitch)), yes(raw(h.Tumble)), (int)h.cupsBitsPerColor,
+                   (int)h.cupsBitsPerPixel, (int)h.cupsBytesPerLine, raw(h.cupsColorOrder), raw(h.cupsColorSpace),
+                   (int)h.cupsCompression, (int)h.cupsHeight, (int)h.cupsMediaType, (int)h.cupsRowCount,
+                   (int)h.cupsRowFeed, (int)h.cupsRowStep, (int)h.cupsWidth, (int)h.cupsHeight);
   if (n > 0)
     fwrite(text, 1, static_cast<size_t>(n) < sizeof text ? n : sizeof text - 1, stderr);
 }

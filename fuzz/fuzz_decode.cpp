@@ -27,7 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (rec.length == 0 || rec.offset + rec.length > size)
       fuzz_fail("record of " + std::to_string(rec.length) + " bytes at " + std::to_string(rec.offset));
-    if (rec.data_length && (rec.data_offset < rec.offset || rec.data_offset + rec.data_length > rec.offset + rec.length))
+    if (rec.data_length &&
+        (rec.data_offset < rec.offset || rec.data_offset + rec.data_length > rec.offset + rec.length))
       fuzz_fail("record data outside its record at " + std::to_string(rec.offset));
     end = rec.offset + rec.length;
   }
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   options.max_pixels = size_t(1) << 20;
   render_bitmap paper = render_records(d, bytes, options);
   if (paper.pixels.size() > options.max_pixels || paper.pixels.size() != size_t(paper.width) * paper.height)
-    fuzz_fail("rendered " + std::to_string(paper.pixels.size()) + " pixels for " + std::to_string(paper.width) +
-              " x " + std::to_string(paper.height));
+    fuzz_fail("rendered " + std::to_string(paper.pixels.size()) + " pixels for " + std::to_string(paper.width) + " x " +
+              std::to_string(paper.height));
   return 0;
 }

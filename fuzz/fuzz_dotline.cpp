@@ -74,8 +74,8 @@ void check_sections(std::span<const uint8_t> stream, const uint8_t *rows, int wi
       if (row >= count)
         fuzz_fail("more rows sent than given");
       if (rec.compressed) {
-        at += packbits_decode_row(stream.data() + at, rec.data_offset + rec.data_length - at, sent.data(),
-                                  sent.size()).consumed;
+        at += packbits_decode_row(stream.data() + at, rec.data_offset + rec.data_length - at, sent.data(), sent.size())
+                  .consumed;
       } else if (!sent.empty()) {
         std::memcpy(sent.data(), stream.data() + at, sent.size());
         at += sent.size();
@@ -85,8 +85,8 @@ void check_sections(std::span<const uint8_t> stream, const uint8_t *rows, int wi
         bool inside = uint32_t(c) >= skip && uint32_t(c) < skip + rec.row_bytes;
         uint8_t got = inside ? sent[c - skip] : 0;
         if (c < limit && got != given[c])
-          fuzz_fail("row " + std::to_string(row) + " byte " + std::to_string(c) + " sent as " +
-                    std::to_string(got) + ", given " + std::to_string(given[c]));
+          fuzz_fail("row " + std::to_string(row) + " byte " + std::to_string(c) + " sent as " + std::to_string(got) +
+                    ", given " + std::to_string(given[c]));
       }
     }
   }

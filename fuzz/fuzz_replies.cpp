@@ -65,8 +65,10 @@ void check_status(uint32_t cls, int n, const uint8_t *data, size_t size)
   };
   static const parse parsers[] = {
       {0xF0, [](uint32_t c, int, const uint8_t *m, uint8_t, uint8_t *f) { return ovik_cmd_parse_ASB_status(c, m, f); }},
-      {0xF0, [](uint32_t c, int k, const uint8_t *, uint8_t x, uint8_t *f) { return ovik_cmd_parse_real_time_status(c, k, x, f); }},
-      {0xE0, [](uint32_t c, int k, const uint8_t *, uint8_t x, uint8_t *f) { return ovik_cmd_parse_transmit_status(c, k, x, f); }},
+      {0xF0, [](uint32_t c, int k, const uint8_t *, uint8_t x,
+                uint8_t *f) { return ovik_cmd_parse_real_time_status(c, k, x, f); }},
+      {0xE0, [](uint32_t c, int k, const uint8_t *, uint8_t x,
+                uint8_t *f) { return ovik_cmd_parse_transmit_status(c, k, x, f); }},
       {0x3F, [](uint32_t c, int, const uint8_t *, uint8_t x, uint8_t *f) { return ovik_cmd_parse_status2(c, x, f); }},
   };
   for (const parse &p : parsers) {

@@ -25,39 +25,56 @@ int ppd_fd = -1;
 std::string fixed_ppd()
 {
   std::string model = ovik_printer_model_brief_find_by_id(0x1001)->name;
-  std::string t =
-      "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-      "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"FUZZ.PPD\"\n"
-      "*Manufacturer: \"Ovik\"\n*Product: \"(Fuzz)\"\n*ModelName: \"Fuzz\"\n"
-      "*ShortNickName: \"" + model + "\"\n*NickName: \"Fuzz " + model + "\"\n"
-      "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
-      "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n"
-      "*OpenUI *PageSize: PickOne\n*DefaultPageSize: 80x210mm\n"
-      "*PageSize 80x210mm: \"<</PageSize[204 595]>>setpagedevice\"\n"
-      "*PageSize 58x210mm: \"<</PageSize[136 595]>>setpagedevice\"\n*CloseUI: *PageSize\n"
-      "*DefaultImageableArea: 80x210mm\n"
-      "*ImageableArea 80x210mm: \"0 0 204 595\"\n*ImageableArea 58x210mm: \"0 0 136 595\"\n"
-      "*DefaultPaperDimension: 80x210mm\n"
-      "*PaperDimension 80x210mm: \"204 595\"\n*PaperDimension 58x210mm: \"136 595\"\n"
-      "*VariablePaperSize: True\n*MaxMediaWidth: \"1000\"\n*MaxMediaHeight: \"100000\"\n"
-      "*HWMargins: 0 0 0 0\n"
-      "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]>>setpagedevice\"\n"
-      "*ParamCustomPageSize Width: 1 points 1 1000\n*ParamCustomPageSize Height: 2 points 1 100000\n"
-      "*ParamCustomPageSize WidthOffset: 3 points 0 0\n*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
-      "*ParamCustomPageSize Orientation: 5 int 0 0\n"
-      "*OpenUI *Resolution: PickOne\n*DefaultResolution: 203dpi\n*Resolution 203dpi: \"\"\n"
-      "*CloseUI: *Resolution\n";
+  std::string t = "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+                  "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"FUZZ.PPD\"\n"
+                  "*Manufacturer: \"Ovik\"\n*Product: \"(Fuzz)\"\n*ModelName: \"Fuzz\"\n"
+                  "*ShortNickName: \"" +
+                  model + "\"\n*NickName: \"Fuzz " + model +
+                  "\"\n"
+                  "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
+                  "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n"
+                  "*OpenUI *PageSize: PickOne\n*DefaultPageSize: 80x210mm\n"
+                  "*PageSize 80x210mm: \"<</PageSize[204 595]>>setpagedevice\"\n"
+                  "*PageSize 58x210mm: \"<</PageSize[136 595]>>setpagedevice\"\n*CloseUI: *PageSize\n"
+                  "*DefaultImageableArea: 80x210mm\n"
+                  "*ImageableArea 80x210mm: \"0 0 204 595\"\n*ImageableArea 58x210mm: \"0 0 136 595\"\n"
+                  "*DefaultPaperDimension: 80x210mm\n"
+                  "*PaperDimension 80x210mm: \"204 595\"\n*PaperDimension 58x210mm: \"136 595\"\n"
+                  "*VariablePaperSize: True\n*MaxMediaWidth: \"1000\"\n*MaxMediaHeight: \"100000\"\n"
+                  "*HWMargins: 0 0 0 0\n"
+                  "*CustomPageSize True: \"pop pop pop <</PageSize[5 -2 roll]>>setpagedevice\"\n"
+                  "*ParamCustomPageSize Width: 1 points 1 1000\n*ParamCustomPageSize Height: 2 points 1 100000\n"
+                  "*ParamCustomPageSize WidthOffset: 3 points 0 0\n*ParamCustomPageSize HeightOffset: 4 points 0 0\n"
+                  "*ParamCustomPageSize Orientation: 5 int 0 0\n"
+                  "*OpenUI *Resolution: PickOne\n*DefaultResolution: 203dpi\n*Resolution 203dpi: \"\"\n"
+                  "*CloseUI: *Resolution\n";
   const char *defaults[][2] = {
-      {"PaperType", "0"}, {"PrintLogo", "0"}, {"LogoIndex", "0"}, {"LogoAlign", "0"},
-      {"BeepControl", "0"}, {"BeepDuration", "0"}, {"BeepInterval", "0"}, {"BeepRepeat", "1"},
-      {"ExternalBeepControl", "0"}, {"ExternalBeepDuration", "0"}, {"ExternalBeepInterval", "0"},
-      {"ExternalBeepRepeat", "1"}, {"Drawer1", "0"}, {"Drawer2", "0"}, {"BitmapCompression", "0"},
-      {"PaperSaveMode", "0"}, {"PaperSaveBottom", "1"}, {"PostPrintAction", "2"},
-      {"FormfeedLength", "0"}, {"CutMode", "0"}, {"CutPaperLength", "-1"}, {"PrintDensity", "None"},
+      {"PaperType", "0"},
+      {"PrintLogo", "0"},
+      {"LogoIndex", "0"},
+      {"LogoAlign", "0"},
+      {"BeepControl", "0"},
+      {"BeepDuration", "0"},
+      {"BeepInterval", "0"},
+      {"BeepRepeat", "1"},
+      {"ExternalBeepControl", "0"},
+      {"ExternalBeepDuration", "0"},
+      {"ExternalBeepInterval", "0"},
+      {"ExternalBeepRepeat", "1"},
+      {"Drawer1", "0"},
+      {"Drawer2", "0"},
+      {"BitmapCompression", "0"},
+      {"PaperSaveMode", "0"},
+      {"PaperSaveBottom", "1"},
+      {"PostPrintAction", "2"},
+      {"FormfeedLength", "0"},
+      {"CutMode", "0"},
+      {"CutPaperLength", "-1"},
+      {"PrintDensity", "None"},
   };
   for (const auto &[keyword, value] : defaults)
-    t += std::string("*OpenUI *") + keyword + ": PickOne\n*Default" + keyword + ": " + value + "\n*" +
-         keyword + " " + value + ": \"\"\n*CloseUI: *" + keyword + "\n";
+    t += std::string("*OpenUI *") + keyword + ": PickOne\n*Default" + keyword + ": " + value + "\n*" + keyword + " " +
+         value + ": \"\"\n*CloseUI: *" + keyword + "\n";
   return t;
 }
 

@@ -27,15 +27,14 @@ char tmpbuf[255];
 // One code with its two texts. Chinese texts, and the full-width colon in the
 // English texts of -1103 and -1104, are GBK (code page 936) bytes.
 struct ErrorText {
-    int32_t code;
-    const char *english;
-    const char *chinese;
+  int32_t code;
+  const char *english;
+  const char *chinese;
 };
 
 constexpr ErrorText error_texts[] = {
     // 操作成功完成。
-    {0, "The operation completed successfully.",
-     "\xB2\xD9\xD7\xF7\xB3\xC9\xB9\xA6\xCD\xEA\xB3\xC9\xA1\xA3"},
+    {0, "The operation completed successfully.", "\xB2\xD9\xD7\xF7\xB3\xC9\xB9\xA6\xCD\xEA\xB3\xC9\xA1\xA3"},
     // 参数错误。请检查参数是否正确！
     {-1, "Parameter is error. Please check the parameter is corrected.",
      "\xB2\xCE\xCA\xFD\xB4\xED\xCE\xF3\xA1\xA3\xC7\xEB\xBC\xEC\xB2\xE9\xB2\xCE\xCA\xFD\xCA\xC7"
@@ -53,7 +52,8 @@ constexpr ErrorText error_texts[] = {
      "\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xB1\xC7\xB0\xB4\xF2\xD3\xA1\xBB\xFA\xA1\xA3\xC7\xEB\xCA\xB9"
      "\xD3\xC3\xD6\xA7\xB3\xD6\xB5\xC4\xB4\xF2\xD3\xA1\xBB\xFA\xA3\xA1"},
     // 指定句柄发生错误。请确认句柄值是否正确和句柄是否被关闭！
-    {-6, "The handle value specified is incorrect. Please confirm the handle value is initialed correctly and "
+    {-6,
+     "The handle value specified is incorrect. Please confirm the handle value is initialed correctly and "
      "not been destroied.",
      "\xD6\xB8\xB6\xA8\xBE\xE4\xB1\xFA\xB7\xA2\xC9\xFA\xB4\xED\xCE\xF3\xA1\xA3\xC7\xEB\xC8\xB7"
      "\xC8\xCF\xBE\xE4\xB1\xFA\xD6\xB5\xCA\xC7\xB7\xF1\xD5\xFD\xC8\xB7\xBA\xCD\xBE\xE4\xB1\xFA"
@@ -89,8 +89,7 @@ constexpr ErrorText error_texts[] = {
      "\xCD\xBC\xC6\xAC\xB4\xF3\xD0\xA1\xB3\xAC\xB3\xF6\xB7\xB6\xCE\xA7\xA1\xA3\xC7\xEB\xC8\xB7"
      "\xC8\xCF\xCD\xBC\xC6\xAC\xB5\xC4\xB4\xF3\xD0\xA1\xCA\xC7\xB7\xF1\xD3\xD0\xD0\xA7\xA3\xA1"},
     // OVIK 打印错误！
-    {-100, "OVIK print error.",
-     "OVIK \xB4\xF2\xD3\xA1\xB4\xED\xCE\xF3\xA3\xA1"},
+    {-100, "OVIK print error.", "OVIK \xB4\xF2\xD3\xA1\xB4\xED\xCE\xF3\xA3\xA1"},
     // 驱动数据错误。请重新安装正确的驱动程序！
     {-101, "Drive data error. Please reinstall the correct driver.",
      "\xC7\xFD\xB6\xAF\xCA\xFD\xBE\xDD\xB4\xED\xCE\xF3\xA1\xA3\xC7\xEB\xD6\xD8\xD0\xC2\xB0\xB2"
@@ -116,8 +115,7 @@ constexpr ErrorText error_texts[] = {
      "IO\xB4\xED\xCE\xF3\xA3\xBA\xB2\xD9\xD7\xF7\xCF\xB5\xCD\xB3\xB0\xE6\xB1\xBE\xB9\xFD"
      "\xB5\xCD\xA1\xA3\n\xC7\xEB\xB8\xFC\xD0\xC2\xB0\xE6\xB1\xBE\xA3\xA1"},
     // IO错误：无效句柄
-    {-308, "IO invalid handle.",
-     "IO\xB4\xED\xCE\xF3\xA3\xBA\xCE\xDE\xD0\xA7\xBE\xE4\xB1\xFA"},
+    {-308, "IO invalid handle.", "IO\xB4\xED\xCE\xF3\xA3\xBA\xCE\xDE\xD0\xA7\xBE\xE4\xB1\xFA"},
     // IO错误：端口未打开。\n请先打开端口！
     {-309, "IO port not open.\nPlease open the IO port.",
      "IO\xB4\xED\xCE\xF3\xA3\xBA\xB6\xCB\xBF\xDA\xCE\xB4\xB4\xF2\xBF\xAA\xA1\xA3\n\xC7\xEB"
@@ -155,14 +153,14 @@ constexpr ErrorText error_texts[] = {
      "IO\xB4\xED\xCE\xF3\xA3\xBA\xB6\xC1\xC8\xA1\xCA\xFD\xBE\xDD\xB3\xAC\xCA\xB1\xA1\xA3\n"
      "\xC7\xEB\xD6\xD8\xD0\xC2\xB6\xC1\xC8\xA1\xA3\xA1"},
     // IO错误：刷新缓冲失败。
-    {-341, "IO flush failed.",
-     "IO\xB4\xED\xCE\xF3\xA3\xBA\xCB\xA2\xD0\xC2\xBB\xBA\xB3\xE5\xCA\xA7\xB0\xDC\xA1\xA3"},
+    {-341, "IO flush failed.", "IO\xB4\xED\xCE\xF3\xA3\xBA\xCB\xA2\xD0\xC2\xBB\xBA\xB3\xE5\xCA\xA7\xB0\xDC\xA1\xA3"},
     // 无效串口波特率。\n请重新设置！
     {-351, "IO serial invalid baudrate.\nPlease reset.",
      "\xCE\xDE\xD0\xA7\xB4\xAE\xBF\xDA\xB2\xA8\xCC\xD8\xC2\xCA\xA1\xA3\n\xC7\xEB\xD6\xD8"
      "\xD0\xC2\xC9\xE8\xD6\xC3\xA3\xA1"},
     // 网卡连接失败。\n请确认网络打印机处于可连接状态！
-    {-352, "Cannot connect the target network printer.\nPlease confirm the network printer is online and in the "
+    {-352,
+     "Cannot connect the target network printer.\nPlease confirm the network printer is online and in the "
      "same network.",
      "\xCD\xF8\xBF\xA8\xC1\xAC\xBD\xD3\xCA\xA7\xB0\xDC\xA1\xA3\n\xC7\xEB\xC8\xB7\xC8\xCF"
      "\xCD\xF8\xC2\xE7\xB4\xF2\xD3\xA1\xBB\xFA\xB4\xA6\xD3\xDA\xBF\xC9\xC1\xAC\xBD\xD3\xD7\xB4"
@@ -201,8 +199,7 @@ constexpr ErrorText error_texts[] = {
      "\xB4\xC5\xCD\xB7\xD0\xC5\xCF\xA2\xBD\xE2\xC3\xDC\xD2\xEC\xB3\xA3\xA1\xA3\xC7\xEB\xD6\xD8"
      "\xB6\xC1\xA3\xA1"},
     // LIBUSB执行成功。
-    {-1100, "The LIBUSB operation completed successfully.",
-     "LIBUSB\xD6\xB4\xD0\xD0\xB3\xC9\xB9\xA6\xA1\xA3"},
+    {-1100, "The LIBUSB operation completed successfully.", "LIBUSB\xD6\xB4\xD0\xD0\xB3\xC9\xB9\xA6\xA1\xA3"},
     // LIBUSB：IO 错误。请查看IO设置！
     {-1101, "LIBUSB: IO error. Please check IO settings.",
      "LIBUSB\xA3\xBAIO \xB4\xED\xCE\xF3\xA1\xA3\xC7\xEB\xB2\xE9\xBF\xB4IO\xC9\xE8\xD6\xC3"
@@ -233,11 +230,9 @@ constexpr ErrorText error_texts[] = {
      "\xBB\xFA\xCA\xC7\xB7\xF1\xD5\xFD\xB3\xA3\xD2\xD4\xBC\xB0\xB3\xAC\xCA\xB1\xC9\xE8\xD6\xC3"
      "\xCA\xC7\xB7\xF1\xD5\xFD\xC8\xB7\xA3\xA1"},
     // LIBUSB：溢出错误。
-    {-1108, "LIBUSB: overflow error.",
-     "LIBUSB\xA3\xBA\xD2\xE7\xB3\xF6\xB4\xED\xCE\xF3\xA1\xA3"},
+    {-1108, "LIBUSB: overflow error.", "LIBUSB\xA3\xBA\xD2\xE7\xB3\xF6\xB4\xED\xCE\xF3\xA1\xA3"},
     // LIBUSB错误：管道异常。
-    {-1109, "LIBUSB error: pipe error.",
-     "LIBUSB\xB4\xED\xCE\xF3\xA3\xBA\xB9\xDC\xB5\xC0\xD2\xEC\xB3\xA3\xA1\xA3"},
+    {-1109, "LIBUSB error: pipe error.", "LIBUSB\xB4\xED\xCE\xF3\xA3\xBA\xB9\xDC\xB5\xC0\xD2\xEC\xB3\xA3\xA1\xA3"},
     // LIBUSB错误：操作中断。请重新操作！
     {-1110, "LIBUSB error:  Operate interrupted.Please try again.",
      "LIBUSB\xB4\xED\xCE\xF3\xA3\xBA\xB2\xD9\xD7\xF7\xD6\xD0\xB6\xCF\xA1\xA3\xC7\xEB\xD6\xD8"
@@ -251,8 +246,7 @@ constexpr ErrorText error_texts[] = {
      "LIBUSB\xB4\xED\xCE\xF3\xA3\xBA\xB2\xBB\xD6\xA7\xB3\xD6\xB5\xB1\xC7\xB0\xB2\xD9\xD7\xF7"
      "\xA1\xA3\xC7\xEB\xBC\xEC\xB2\xE9\xB5\xB1\xC7\xB0\xB2\xD9\xD7\xF7\xA3\xA1"},
     // LIBUSB未知错误。
-    {-1199, "LIBUSB Unknow Error.",
-     "LIBUSB\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xA1\xA3"},
+    {-1199, "LIBUSB Unknow Error.", "LIBUSB\xCE\xB4\xD6\xAA\xB4\xED\xCE\xF3\xA1\xA3"},
 };
 
 // A code without a row of its own: "Printer Unknown Error!" / "未知错误!" (an ASCII "!").
@@ -261,20 +255,20 @@ constexpr ErrorText fallback_text = {0, "Printer Unknown Error!", "\xCE\xB4\xD6\
 // Finds the row of a code; codes without one take the fallback texts.
 const ErrorText &find_error_text(int code)
 {
-    const auto row = std::find_if(std::begin(error_texts), std::end(error_texts),
-                                  [code](const ErrorText &text) { return text.code == code; });
-    return row != std::end(error_texts) ? *row : fallback_text;
+  const auto row = std::find_if(std::begin(error_texts), std::end(error_texts),
+                                [code](const ErrorText &text) { return text.code == code; });
+  return row != std::end(error_texts) ? *row : fallback_text;
 }
 
 // Writes the C library's text of an errno value (XSI strerror_r): 0, or the
 // C library's own error number when it has no text or the size is too small.
 int xsi_strerror(int code, char *destination, int size)
 {
-    const size_t capacity = size > 0 ? static_cast<size_t>(size) : 0;
+  const size_t capacity = size > 0 ? static_cast<size_t>(size) : 0;
 #if defined(__GLIBC__)
-    return __xpg_strerror_r(code, destination, capacity);
+  return __xpg_strerror_r(code, destination, capacity);
 #else
-    return strerror_r(code, destination, capacity);
+  return strerror_r(code, destination, capacity);
 #endif
 }
 
@@ -282,33 +276,33 @@ int xsi_strerror(int code, char *destination, int size)
 // iconv rather than a locale: zh_CN may be missing, and zh_CN.utf8 reads no GBK.
 int gbk_to_wide(wchar_t *destination, int capacity, const char *source, int *out_length)
 {
-    const iconv_t gbk = iconv_open("WCHAR_T", "GBK");
-    if (gbk == reinterpret_cast<iconv_t>(-1))
-        return OVIK_ERR_PARAMETER;
-    const std::unique_ptr<void, decltype(&iconv_close)> closer(gbk, iconv_close);
+  const iconv_t gbk = iconv_open("WCHAR_T", "GBK");
+  if (gbk == reinterpret_cast<iconv_t>(-1))
+    return OVIK_ERR_PARAMETER;
+  const std::unique_ptr<void, decltype(&iconv_close)> closer(gbk, iconv_close);
 
-    // A GBK text of n bytes never decodes to more than n wide characters.
-    std::array<wchar_t, sizeof tmpbuf> wide{};
-    char *in = const_cast<char *>(source);
-    size_t in_left = std::strlen(source);
-    char *out = reinterpret_cast<char *>(wide.data());
-    size_t out_left = (wide.size() - 1) * sizeof(wchar_t);
-    if (iconv(gbk, &in, &in_left, &out, &out_left) == static_cast<size_t>(-1))
-        return OVIK_ERR_PARAMETER;
+  // A GBK text of n bytes never decodes to more than n wide characters.
+  std::array<wchar_t, sizeof tmpbuf> wide{};
+  char *in = const_cast<char *>(source);
+  size_t in_left = std::strlen(source);
+  char *out = reinterpret_cast<char *>(wide.data());
+  size_t out_left = (wide.size() - 1) * sizeof(wchar_t);
+  if (iconv(gbk, &in, &in_left, &out, &out_left) == static_cast<size_t>(-1))
+    return OVIK_ERR_PARAMETER;
 
-    const size_t count = wide.size() - 1 - out_left / sizeof(wchar_t);
-    if (capacity < 0 || static_cast<size_t>(capacity) < count + 1)
-        return OVIK_ERR_BUFFER;
-    std::copy_n(wide.data(), count + 1, destination);
-    if (out_length != nullptr)
-        *out_length = static_cast<int>(count);
-    return OVIK_SUCCESS;
+  const size_t count = wide.size() - 1 - out_left / sizeof(wchar_t);
+  if (capacity < 0 || static_cast<size_t>(capacity) < count + 1)
+    return OVIK_ERR_BUFFER;
+  std::copy_n(wide.data(), count + 1, destination);
+  if (out_length != nullptr)
+    *out_length = static_cast<int>(count);
+  return OVIK_SUCCESS;
 }
 
 // Checks the byte range [offset, end) that the ovik_format_error_* forms write.
 bool valid_range(const void *buffer, int offset, int end)
 {
-    return buffer != nullptr && offset >= 0 && end >= offset;
+  return buffer != nullptr && offset >= 0 && end >= offset;
 }
 
 } // namespace
@@ -316,110 +310,106 @@ bool valid_range(const void *buffer, int offset, int end)
 // Returns the code last stored with ovik_set_last_error.
 int32_t ovik_get_last_error(void)
 {
-    return ovik_last_error;
+  return ovik_last_error;
 }
 
 // Stores a code for a later ovik_get_last_error.
 void ovik_set_last_error(int32_t code)
 {
-    ovik_last_error = code;
+  ovik_last_error = code;
 }
 
 // Copies text with its terminator when it fits in size bytes; else -2 and
 // the destination keeps what it held.
 int cpystr(char *destination, int size, const char *text)
 {
-    if (destination == nullptr || text == nullptr)
-        return OVIK_ERR_PARAMETER;
-    const size_t length = std::strlen(text);
-    if (size <= 0 || length >= static_cast<size_t>(size))
-        return OVIK_ERR_BUFFER;
-    std::memcpy(destination, text, length + 1);
-    return OVIK_SUCCESS;
+  if (destination == nullptr || text == nullptr)
+    return OVIK_ERR_PARAMETER;
+  const size_t length = std::strlen(text);
+  if (size <= 0 || length >= static_cast<size_t>(size))
+    return OVIK_ERR_BUFFER;
+  std::memcpy(destination, text, length + 1);
+  return OVIK_SUCCESS;
 }
 
 // Writes the library's text of a code (GBK bytes for Chinese) into destination.
 int format_ovik_error(int code, char *destination, int size, int language, int *out_length)
 {
-    const ErrorText &text = find_error_text(code);
-    const int result = cpystr(destination, size,
-                              language == LANGUAGE_CHINESE ? text.chinese : text.english);
-    // Measured after the copy so that a refused text reports what the caller's
-    // buffer still holds (callers clear it first).
-    if (destination != nullptr && out_length != nullptr)
-        *out_length = static_cast<int>(::strnlen(destination, size > 0 ? size : 0));
-    return result;
+  const ErrorText &text = find_error_text(code);
+  const int result = cpystr(destination, size, language == LANGUAGE_CHINESE ? text.chinese : text.english);
+  // Measured after the copy so that a refused text reports what the caller's
+  // buffer still holds (callers clear it first).
+  if (destination != nullptr && out_length != nullptr)
+    *out_length = static_cast<int>(::strnlen(destination, size > 0 ? size : 0));
+  return result;
 }
 
 // Writes the library's text of a code into destination as wide characters.
-int format_ovik_error_wchar(int code, wchar_t *destination, int capacity, int language,
-                            int *out_length)
+int format_ovik_error_wchar(int code, wchar_t *destination, int capacity, int language, int *out_length)
 {
-    std::memset(tmpbuf, 0, sizeof tmpbuf);
-    int length = 0;
-    const int result = format_ovik_error(code, tmpbuf, sizeof tmpbuf, language, &length);
-    if (result != OVIK_SUCCESS)
-        return result;
-    if (destination == nullptr)
-        return OVIK_ERR_PARAMETER;
-    return gbk_to_wide(destination, capacity, tmpbuf, out_length);
+  std::memset(tmpbuf, 0, sizeof tmpbuf);
+  int length = 0;
+  const int result = format_ovik_error(code, tmpbuf, sizeof tmpbuf, language, &length);
+  if (result != OVIK_SUCCESS)
+    return result;
+  if (destination == nullptr)
+    return OVIK_ERR_PARAMETER;
+  return gbk_to_wide(destination, capacity, tmpbuf, out_length);
 }
 
 // Writes the text of a code: the library's for 0 and below, the C library's
 // for a positive errno value.
 int format_error(int code, char *destination, int size, int language, int *out_length)
 {
-    if (code <= 0)
-        return format_ovik_error(code, destination, size, language, out_length);
-    const int result = xsi_strerror(code, destination, size);
-    if (result == 0 && out_length != nullptr)
-        *out_length = static_cast<int>(std::strlen(destination));
-    return result;
+  if (code <= 0)
+    return format_ovik_error(code, destination, size, language, out_length);
+  const int result = xsi_strerror(code, destination, size);
+  if (result == 0 && out_length != nullptr)
+    *out_length = static_cast<int>(std::strlen(destination));
+  return result;
 }
 
 // Wide-character form of format_error; C library texts are converted in the
 // current locale by a2w.
-int format_error_wchar(int code, wchar_t *destination, int capacity, int language,
-                       int *out_length)
+int format_error_wchar(int code, wchar_t *destination, int capacity, int language, int *out_length)
 {
-    if (code <= 0)
-        return format_ovik_error_wchar(code, destination, capacity, language, out_length);
-    std::memset(tmpbuf, 0, sizeof tmpbuf);
-    const int result = xsi_strerror(code, tmpbuf, sizeof tmpbuf);
-    if (result != 0)
-        return result;
-    return a2w(destination, capacity, tmpbuf, static_cast<int>(std::strlen(tmpbuf)), language,
-               out_length);
+  if (code <= 0)
+    return format_ovik_error_wchar(code, destination, capacity, language, out_length);
+  std::memset(tmpbuf, 0, sizeof tmpbuf);
+  const int result = xsi_strerror(code, tmpbuf, sizeof tmpbuf);
+  if (result != 0)
+    return result;
+  return a2w(destination, capacity, tmpbuf, static_cast<int>(std::strlen(tmpbuf)), language, out_length);
 }
 
 // Clears buffer[offset, end) and writes the text of a code from buffer[offset].
 int ovik_format_error_ansi(int code, int language, char *buffer, int offset, int end)
 {
-    if (!valid_range(buffer, offset, end))
-        return OVIK_ERR_PARAMETER;
-    std::memset(buffer + offset, 0, static_cast<size_t>(end - offset));
-    int length = 0;
-    return format_error(code, buffer + offset, end - offset, language, &length);
+  if (!valid_range(buffer, offset, end))
+    return OVIK_ERR_PARAMETER;
+  std::memset(buffer + offset, 0, static_cast<size_t>(end - offset));
+  int length = 0;
+  return format_error(code, buffer + offset, end - offset, language, &length);
 }
 
 // Clears the whole wide characters in bytes [offset, end) of buffer and writes
 // the text of a code from byte offset.
 int ovik_format_error_wchar(int code, int language, wchar_t *buffer, int offset, int end)
 {
-    if (!valid_range(buffer, offset, end))
-        return OVIK_ERR_PARAMETER;
-    const int capacity = (end - offset) / static_cast<int>(sizeof(wchar_t));
-    char *start = reinterpret_cast<char *>(buffer) + offset;
-    std::memset(start, 0, static_cast<size_t>(capacity) * sizeof(wchar_t));
+  if (!valid_range(buffer, offset, end))
+    return OVIK_ERR_PARAMETER;
+  const int capacity = (end - offset) / static_cast<int>(sizeof(wchar_t));
+  char *start = reinterpret_cast<char *>(buffer) + offset;
+  std::memset(start, 0, static_cast<size_t>(capacity) * sizeof(wchar_t));
 
-    // The offset need not be a multiple of the wide-character size, so the text
-    // is built in an aligned array and copied in. No text is longer than
-    // tmpbuf, so a larger capacity than the array's changes no result.
-    std::array<wchar_t, sizeof tmpbuf> text{};
-    int length = 0;
-    const int result = format_error_wchar(
-        code, text.data(), std::min(capacity, static_cast<int>(text.size())), language, &length);
-    if (result == OVIK_SUCCESS)
-        std::memcpy(start, text.data(), static_cast<size_t>(length + 1) * sizeof(wchar_t));
-    return result;
+  // The offset need not be a multiple of the wide-character size, so the text
+  // is built in an aligned array and copied in. No text is longer than
+  // tmpbuf, so a larger capacity than the array's changes no result.
+  std::array<wchar_t, sizeof tmpbuf> text{};
+  int length = 0;
+  const int result =
+      format_error_wchar(code, text.data(), std::min(capacity, static_cast<int>(text.size())), language, &length);
+  if (result == OVIK_SUCCESS)
+    std::memcpy(start, text.data(), static_cast<size_t>(length + 1) * sizeof(wchar_t));
+  return result;
 }

@@ -19,16 +19,16 @@ extern "C" {
 #define LANGUAGE_CHINESE 4
 
 /* Result codes shared by the whole library (0 success, negative failure). */
-#define OVIK_SUCCESS                 0
-#define OVIK_ERR_PARAMETER          -1
-#define OVIK_ERR_BUFFER             -2
-#define OVIK_ERR_PRINTER_CLASS      -3
-#define OVIK_ERR_NOT_SUPPORTED      -4
-#define OVIK_ERR_HANDLE             -6
-#define OVIK_ERR_NOT_IMPLEMENTED    -7
-#define OVIK_ERR_MODEL              -8
-#define OVIK_ERR_MEMORY             -9
-#define OVIK_ERR_MALFORMED_REPLY   -30
+#define OVIK_SUCCESS 0
+#define OVIK_ERR_PARAMETER -1
+#define OVIK_ERR_BUFFER -2
+#define OVIK_ERR_PRINTER_CLASS -3
+#define OVIK_ERR_NOT_SUPPORTED -4
+#define OVIK_ERR_HANDLE -6
+#define OVIK_ERR_NOT_IMPLEMENTED -7
+#define OVIK_ERR_MODEL -8
+#define OVIK_ERR_MEMORY -9
+#define OVIK_ERR_MALFORMED_REPLY -30
 
 int32_t ovik_get_last_error(void);
 void ovik_set_last_error(int32_t code);
@@ -42,15 +42,13 @@ int cpystr(char *destination, int size, const char *text);
  * whatever the locale, and leaves the locale alone; capacity counts wide
  * characters with the terminator: 0, -1 (not decodable) or -2 (too small). */
 int format_ovik_error(int code, char *destination, int size, int language, int *out_length);
-int format_ovik_error_wchar(int code, wchar_t *destination, int capacity, int language,
-                            int *out_length);
+int format_ovik_error_wchar(int code, wchar_t *destination, int capacity, int language, int *out_length);
 
 /* As above, but positive codes are C library error numbers: their texts come
  * from the XSI strerror_r, whose nonzero result is passed through, and the
  * wide form converts them in the current locale with a2w. */
 int format_error(int code, char *destination, int size, int language, int *out_length);
-int format_error_wchar(int code, wchar_t *destination, int capacity, int language,
-                       int *out_length);
+int format_error_wchar(int code, wchar_t *destination, int capacity, int language, int *out_length);
 
 /* Clears buffer[offset..end) and writes the text of code at buffer+offset.
  * offset and end count bytes for both forms; the wide form has room for

@@ -277,8 +277,7 @@ struct model_profile {
 };
 
 // What a record holds for an id without a profile of its own.
-constexpr model_profile profile_defaults = {
-    0, 0, 0, 2, 0, 0, false, PAGEMODE_AREA_DEFAULT, FONTS_DEFAULT, 0.125f, 0};
+constexpr model_profile profile_defaults = {0, 0, 0, 2, 0, 0, false, PAGEMODE_AREA_DEFAULT, FONTS_DEFAULT, 0.125f, 0};
 
 // 80 mm page-mode receipt printers; attr2 differs per id.
 constexpr model_profile p1(int32_t id, uint8_t attr2)
@@ -334,14 +333,12 @@ constexpr model_profile p6(int32_t id)
 
 // Profiles by model id; an id missing here keeps the defaults.
 constexpr model_profile profile_table[] = {
-    p1(0x1001, 23), p1(0x1002, 22), p1(0x1003, 24), p1(0x1004, 22), p1(0x1005, 22),
-    p1(0x1006, 22),
-    p2(0x1011), p2(0x1012), p2(0x1013), p2(0x1021),
-    p3(0x1101, false, 1), p3(0x1102, true, 0), p3(0x1103, true, 0), p3(0x1104, false, 0),
-    p3(0x1131, false, 0), p3(0x1151, false, 0), p3(0x1191, true, 0), p3(0x3220, true, 0),
-    p4(0x1541), p4(0x1562),
-    p5(0x1955), p5(0x1956),
-    p6(0x1721), p6(0x1725), p6(0x3102), p6(0x3103), p6(0x9601), p6(0x9602),
+    p1(0x1001, 23),       p1(0x1002, 22),      p1(0x1003, 24),      p1(0x1004, 22),       p1(0x1005, 22),
+    p1(0x1006, 22),       p2(0x1011),          p2(0x1012),          p2(0x1013),           p2(0x1021),
+    p3(0x1101, false, 1), p3(0x1102, true, 0), p3(0x1103, true, 0), p3(0x1104, false, 0), p3(0x1131, false, 0),
+    p3(0x1151, false, 0), p3(0x1191, true, 0), p3(0x3220, true, 0), p4(0x1541),           p4(0x1562),
+    p5(0x1955),           p5(0x1956),          p6(0x1721),          p6(0x1725),           p6(0x3102),
+    p6(0x3103),           p6(0x9601),          p6(0x9602),
 };
 
 // Records handed out by get_model_instance; slots fill from the front.
@@ -354,7 +351,8 @@ bool same_text(const char *a, const char *b)
 }
 
 // The first catalogue row that satisfies match, or nullptr.
-template <typename Match> const ovik_model_brief *first_row(Match match)
+template <typename Match>
+const ovik_model_brief *first_row(Match match)
 {
   auto row = std::find_if(std::begin(model_brief_table), std::end(model_brief_table), match);
   return row == std::end(model_brief_table) ? nullptr : row;
@@ -388,8 +386,7 @@ int refill_from_row(const ovik_model_brief *row, ovik_printer_model *model)
 }
 
 // Reports class and width (and the name when asked) of row.
-int row_info(const ovik_model_brief *row, const char **name, uint32_t *printer_class,
-             int32_t *width_dots)
+int row_info(const ovik_model_brief *row, const char **name, uint32_t *printer_class, int32_t *width_dots)
 {
   if (!row)
     return OVIK_ERR_MODEL;
@@ -453,8 +450,7 @@ bool widen_into(const char *text, void *buf, int len)
   int capacity = len / static_cast<int>(sizeof(wchar_t));
   std::vector<wchar_t> wide(static_cast<size_t>(std::max(capacity, 1)));
   int count = 0;
-  if (a2w(wide.data(), capacity, text, static_cast<int>(std::strlen(text)), LANGUAGE_ENGLISH,
-          &count) != OVIK_SUCCESS)
+  if (a2w(wide.data(), capacity, text, static_cast<int>(std::strlen(text)), LANGUAGE_ENGLISH, &count) != OVIK_SUCCESS)
     return false;
   std::memcpy(buf, wide.data(), static_cast<size_t>(count) * sizeof(wchar_t));
   return true;
@@ -463,8 +459,7 @@ bool widen_into(const char *text, void *buf, int len)
 using property_query = int (*)(const ovik_printer_model *, int, int *, void *, int, int *);
 
 // Runs a property query on the cached record of id.
-int cached_query(property_query query, int32_t id, int property, int *type, void *buf, int len,
-                 int *out_len)
+int cached_query(property_query query, int32_t id, int property, int *type, void *buf, int len, int *out_len)
 {
   ovik_printer_model *model = nullptr;
   int rc = get_model_instance(id, &model);
@@ -506,20 +501,17 @@ const ovik_model_brief *ovik_printer_model_brief_find_by_name(const char *name)
 // First row whose identity equals identity.
 const ovik_model_brief *ovik_printer_model_brief_find_by_identity(const char *identity)
 {
-  return first_row(
-      [identity](const ovik_model_brief &row) { return same_text(row.identity, identity); });
+  return first_row([identity](const ovik_model_brief &row) { return same_text(row.identity, identity); });
 }
 
 // Name, raw class and width of the first row with this id.
-int ovik_printer_model_get_info_by_id(int32_t id, const char **name, uint32_t *printer_class,
-                                      int32_t *width_dots)
+int ovik_printer_model_get_info_by_id(int32_t id, const char **name, uint32_t *printer_class, int32_t *width_dots)
 {
   return row_info(ovik_printer_model_brief_find_by_id(id), name, printer_class, width_dots);
 }
 
 // Raw class and width of the first row with this model name.
-int ovik_printer_model_get_info_by_name(const char *name, uint32_t *printer_class,
-                                        int32_t *width_dots)
+int ovik_printer_model_get_info_by_name(const char *name, uint32_t *printer_class, int32_t *width_dots)
 {
   return row_info(ovik_printer_model_brief_find_by_name(name), nullptr, printer_class, width_dots);
 }
@@ -634,8 +626,7 @@ void ovik_printer_model_detach(void)
 }
 
 // Tab-separated model names of a manufacturer's rows, as many as fit.
-int ovik_printer_model_get_manufacture_modelnames(const char *manufacturer, char *buf, int buf_len,
-                                                  int *total)
+int ovik_printer_model_get_manufacture_modelnames(const char *manufacturer, char *buf, int buf_len, int *total)
 {
   if (total)
     *total = 0;
@@ -664,15 +655,14 @@ int ovik_printer_model_get_manufacture_modelnames(const char *manufacturer, char
 }
 
 // The manufacturer's model names as wide characters.
-int ovik_printer_model_get_manufacture_modelnames_wchar(const char *manufacturer, wchar_t *buf,
-                                                        int buf_len, int *total)
+int ovik_printer_model_get_manufacture_modelnames_wchar(const char *manufacturer, wchar_t *buf, int buf_len, int *total)
 {
   // Pick the names for the wide capacity, not for buf_len narrow bytes, or a
   // list that fills the bytes could never be widened into them.
   const int capacity = std::max(buf_len / static_cast<int>(sizeof(wchar_t)), 0);
   std::string narrow(static_cast<size_t>(capacity), '\0');
-  if (ovik_printer_model_get_manufacture_modelnames(manufacturer, buf ? narrow.data() : nullptr,
-                                                    capacity, total) != OVIK_SUCCESS)
+  if (ovik_printer_model_get_manufacture_modelnames(manufacturer, buf ? narrow.data() : nullptr, capacity, total) !=
+      OVIK_SUCCESS)
     return 0;
   if (!buf)
     return 1;
@@ -683,11 +673,10 @@ int ovik_printer_model_get_manufacture_modelnames_wchar(const char *manufacturer
 }
 
 // One property of a record into the caller's buffer.
-int ovik_printer_model_get_property(const ovik_printer_model *model, int property, int *type,
-                                    void *buf, int len, int *out_len)
+int ovik_printer_model_get_property(const ovik_printer_model *model, int property, int *type, void *buf, int len,
+                                    int *out_len)
 {
-  if (!model || model->struct_size != OVIK_MODEL_STRUCT_SIZE || !type || (!buf && !out_len) ||
-      (buf && len <= 0))
+  if (!model || model->struct_size != OVIK_MODEL_STRUCT_SIZE || !type || (!buf && !out_len) || (buf && len <= 0))
     return OVIK_ERR_PARAMETER;
   switch (property) {
   case PROP_MODEL_ID:
@@ -709,8 +698,8 @@ int ovik_printer_model_get_property(const ovik_printer_model *model, int propert
 }
 
 // One property of a record, texts as wide characters.
-int ovik_printer_model_get_property_wchar(const ovik_printer_model *model, int property, int *type,
-                                          void *buf, int len, int *out_len)
+int ovik_printer_model_get_property_wchar(const ovik_printer_model *model, int property, int *type, void *buf, int len,
+                                          int *out_len)
 {
   int rc = ovik_printer_model_get_property(model, property, type, buf, len, out_len);
   if (rc != OVIK_SUCCESS || *type != PROP_TYPE_STRING)
@@ -729,15 +718,13 @@ int ovik_printer_model_get_property_wchar(const ovik_printer_model *model, int p
 }
 
 // One property of the cached record of a model id.
-int ovik_printer_model_id_get_property(int32_t id, int property, int *type, void *buf, int len,
-                                       int *out_len)
+int ovik_printer_model_id_get_property(int32_t id, int property, int *type, void *buf, int len, int *out_len)
 {
   return cached_query(ovik_printer_model_get_property, id, property, type, buf, len, out_len);
 }
 
 // One property of the cached record of a model id, texts as wide characters.
-int ovik_printer_model_id_get_property_wchar(int32_t id, int property, int *type, void *buf,
-                                             int len, int *out_len)
+int ovik_printer_model_id_get_property_wchar(int32_t id, int property, int *type, void *buf, int len, int *out_len)
 {
   return cached_query(ovik_printer_model_get_property_wchar, id, property, type, buf, len, out_len);
 }

@@ -28,8 +28,8 @@ typedef struct ovik_model_brief {
   const char *name;         /* what a PPD's ShortNickName must equal */
   const char *identity;
   const char *description;
-  uint32_t printer_class;   /* class bits: 0x1 ESC/POS family, 0x1000 USB control, ... */
-  int32_t width_dots;       /* print width in dots */
+  uint32_t printer_class; /* class bits: 0x1 ESC/POS family, 0x1000 USB control, ... */
+  int32_t width_dots;     /* print width in dots */
   uint32_t code1;
   uint32_t code2;
   float aux_unit;
@@ -54,8 +54,8 @@ extern const ovik_model_brief model_brief_table[OVIK_MODEL_COUNT];
 #define BARCODESET_2 BARCODESET_DEFAULT ",PDF417"
 
 /* Fonts: per letter the cell width and height in dots, then code pages. */
-#define FONTS_DEFAULT                                                        \
-  "A,12,24,242,311,318,437,720,850,860,863,865,866,852,858;"                 \
+#define FONTS_DEFAULT                                                                                                  \
+  "A,12,24,242,311,318,437,720,850,860,863,865,866,852,858;"                                                           \
   "B,9,17,242,311,318,437,850,860,863,865,866,852,858,1252;"
 /* The page-mode models' list; today the same text. */
 #define FONTS_2 FONTS_DEFAULT
@@ -93,10 +93,8 @@ int ovik_printer_model_brief_find_by_id2(int32_t id, ovik_model_brief *out);
 
 /* Name, raw printer class and width of the first row by id or by name.
  * 0, or -8 when no row matches. NULL outputs are skipped. */
-int ovik_printer_model_get_info_by_id(int32_t id, const char **name, uint32_t *printer_class,
-                                      int32_t *width_dots);
-int ovik_printer_model_get_info_by_name(const char *name, uint32_t *printer_class,
-                                        int32_t *width_dots);
+int ovik_printer_model_get_info_by_id(int32_t id, const char **name, uint32_t *printer_class, int32_t *width_dots);
+int ovik_printer_model_get_info_by_name(const char *name, uint32_t *printer_class, int32_t *width_dots);
 
 /* Create a record from the first row by id, model name or identity; the caller
  * releases it with ovik_printer_model_destroy. 0 (also for a model without
@@ -130,48 +128,45 @@ void ovik_printer_model_detach(void);
  * zero byte after it, skipping names that do not fit in buf_len bytes.
  * *total gets the summed length of all the names, copied or not.
  * 0, or -1 when the manufacturer has no rows (or total is NULL). */
-int ovik_printer_model_get_manufacture_modelnames(const char *manufacturer, char *buf,
-                                                  int buf_len, int *total);
+int ovik_printer_model_get_manufacture_modelnames(const char *manufacturer, char *buf, int buf_len, int *total);
 
 /* The same list as wide characters; buf_len counts bytes. Names are chosen to
  * fit buf_len / 4 wide characters with a terminator; a list that cannot be
  * converted leaves the buffer cleared. 1 on success, 0 on failure. */
-int ovik_printer_model_get_manufacture_modelnames_wchar(const char *manufacturer, wchar_t *buf,
-                                                        int buf_len, int *total);
+int ovik_printer_model_get_manufacture_modelnames_wchar(const char *manufacturer, wchar_t *buf, int buf_len,
+                                                        int *total);
 
 /* Property ids. */
-#define PROP_MODEL_ID      0x01
-#define PROP_MODEL_NAME    0x02
-#define PROP_PAGEMODE      0x81
+#define PROP_MODEL_ID 0x01
+#define PROP_MODEL_NAME 0x02
+#define PROP_PAGEMODE 0x81
 #define PROP_PAGEMODE_AREA 0x82
 
 /* Property type codes. */
-#define PROP_TYPE_BOOL   1
+#define PROP_TYPE_BOOL 1
 #define PROP_TYPE_STRING 2
-#define PROP_TYPE_INT    3
-#define PROP_TYPE_BYTE   4
+#define PROP_TYPE_INT 3
+#define PROP_TYPE_BYTE 4
 
 /* One property of a record: its type code in *type, its bytes in buf (len
  * bytes; may be NULL), its full length in *out_len (may be NULL, but not
  * together with buf). Texts are copied without terminator and cut at len;
  * integers little-endian, the rest of buf cleared. 0, or -1 for bad arguments
  * or an unknown property (then *type is not written). */
-int ovik_printer_model_get_property(const ovik_printer_model *model, int property, int *type,
-                                    void *buf, int len, int *out_len);
+int ovik_printer_model_get_property(const ovik_printer_model *model, int property, int *type, void *buf, int len,
+                                    int *out_len);
 
 /* As above, with texts delivered as wide characters (4 bytes each, no
  * terminator) and *out_len in bytes of that wide form. The conversion needs
  * room for a terminator: a buffer shorter than *out_len + 4 keeps the narrow
  * copy. */
-int ovik_printer_model_get_property_wchar(const ovik_printer_model *model, int property,
-                                          int *type, void *buf, int len, int *out_len);
+int ovik_printer_model_get_property_wchar(const ovik_printer_model *model, int property, int *type, void *buf, int len,
+                                          int *out_len);
 
 /* The same queries on the cached record of a model id (get_model_instance);
  * its -8 or -9 passes through, a full cache gives -1. */
-int ovik_printer_model_id_get_property(int32_t id, int property, int *type, void *buf, int len,
-                                       int *out_len);
-int ovik_printer_model_id_get_property_wchar(int32_t id, int property, int *type, void *buf,
-                                             int len, int *out_len);
+int ovik_printer_model_id_get_property(int32_t id, int property, int *type, void *buf, int len, int *out_len);
+int ovik_printer_model_id_get_property_wchar(int32_t id, int property, int *type, void *buf, int len, int *out_len);
 
 #ifdef __cplusplus
 }

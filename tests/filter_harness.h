@@ -137,12 +137,12 @@ inline std::string read_text(const std::string &path)
 enum class raster_version { v1, v2_compressed, v3 };
 
 struct page_spec {
-  unsigned width = 576;      /* cupsWidth, dots */
-  unsigned height = 100;     /* cupsHeight, rows */
+  unsigned width = 576;        /* cupsWidth, dots */
+  unsigned height = 100;       /* cupsHeight, rows */
   unsigned bytes_per_line = 0; /* 0: width / 8 rounded up */
   unsigned copies = 1;
   unsigned bits_per_pixel = 1;
-  bytes pixels;              /* bytes_per_line x height; empty means all zero */
+  bytes pixels; /* bytes_per_line x height; empty means all zero */
 
   unsigned bpl() const { return bytes_per_line ? bytes_per_line : (width * bits_per_pixel + 7) / 8; }
   size_t size() const { return static_cast<size_t>(bpl()) * height; }
@@ -221,27 +221,31 @@ inline bytes make_raster(const std::vector<page_spec> &pages, raster_version ver
  * 80x210mm (imageable right edge 204) and 58x210mm (136). */
 inline std::string ppd_text(const std::string &model, const std::map<std::string, std::string> &defaults = {})
 {
-  std::string t =
-      "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
-      "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"TEST.PPD\"\n"
-      "*Manufacturer: \"Test\"\n*Product: \"(Test)\"\n*ModelName: \"Test Model\"\n";
+  std::string t = "*PPD-Adobe: \"4.3\"\n*FormatVersion: \"4.3\"\n*FileVersion: \"1.0\"\n"
+                  "*LanguageVersion: English\n*LanguageEncoding: ISOLatin1\n*PCFileName: \"TEST.PPD\"\n"
+                  "*Manufacturer: \"Test\"\n*Product: \"(Test)\"\n*ModelName: \"Test Model\"\n";
   t += "*ShortNickName: \"" + model + "\"\n*NickName: \"Test " + model + "\"\n";
   t += "*PSVersion: \"(3010.000) 0\"\n*LanguageLevel: \"3\"\n*ColorDevice: False\n"
        "*DefaultColorSpace: Gray\n*FileSystem: False\n*Throughput: \"1\"\n"
        "*cupsFilter: \"application/vnd.cups-raster 0 rastertoovik\"\n";
   std::string page = defaults.count("PageSize") ? defaults.at("PageSize") : "80x210mm";
-  t += "*OpenUI *PageSize: PickOne\n*DefaultPageSize: " + page + "\n"
+  t += "*OpenUI *PageSize: PickOne\n*DefaultPageSize: " + page +
+       "\n"
        "*PageSize 80x210mm: \"<</PageSize[204 595]>>setpagedevice\"\n"
        "*PageSize 58x210mm: \"<</PageSize[136 595]>>setpagedevice\"\n*CloseUI: *PageSize\n"
-       "*DefaultImageableArea: " + page + "\n"
+       "*DefaultImageableArea: " +
+       page +
+       "\n"
        "*ImageableArea 80x210mm: \"0 0 204 595\"\n*ImageableArea 58x210mm: \"0 0 136 595\"\n"
-       "*DefaultPaperDimension: " + page + "\n"
+       "*DefaultPaperDimension: " +
+       page +
+       "\n"
        "*PaperDimension 80x210mm: \"204 595\"\n*PaperDimension 58x210mm: \"136 595\"\n";
   for (const auto &[keyword, value] : defaults) {
     if (keyword == "PageSize")
       continue;
-    t += "*OpenUI *" + keyword + ": PickOne\n*Default" + keyword + ": " + value + "\n*" + keyword + " " +
-         value + ": \"\"\n*CloseUI: *" + keyword + "\n";
+    t += "*OpenUI *" + keyword + ": PickOne\n*Default" + keyword + ": " + value + "\n*" + keyword + " " + value +
+         ": \"\"\n*CloseUI: *" + keyword + "\n";
   }
   return t;
 }
@@ -249,9 +253,9 @@ inline std::string ppd_text(const std::string &model, const std::map<std::string
 /* ---------- running the filter ---------- */
 
 struct run_result {
-  int status = -1;      /* exit status, or -1 when killed by a signal */
-  bytes out;            /* standard output: the printer stream */
-  std::string err;      /* standard error: the spooler's status lines */
+  int status = -1; /* exit status, or -1 when killed by a signal */
+  bytes out;       /* standard output: the printer stream */
+  std::string err; /* standard error: the spooler's status lines */
 };
 
 struct run_options {
@@ -389,9 +393,18 @@ inline bytes packet(uint8_t kind, std::array<uint8_t, 6> fixed, const bytes &bod
   return p;
 }
 
-inline bytes density_packet(uint8_t d) { return packet(0, {1, 0, 0, 0, 0, 0}, {2, 0, 1, 0xCB, 0, 1, d}); }
-inline bytes paper_packet(uint8_t code) { return packet(1, {1, 1, 1, 0, 0, 0}, {2, 0, 1, 0xCE, 0, 1, code}); }
-inline bytes doc_start_packet() { return packet(2, {1, 0, 0, 0, 0, 0}, {0x0A, 0, 1, 0}); }
+inline bytes density_packet(uint8_t d)
+{
+  return packet(0, {1, 0, 0, 0, 0, 0}, {2, 0, 1, 0xCB, 0, 1, d});
+}
+inline bytes paper_packet(uint8_t code)
+{
+  return packet(1, {1, 1, 1, 0, 0, 0}, {2, 0, 1, 0xCE, 0, 1, code});
+}
+inline bytes doc_start_packet()
+{
+  return packet(2, {1, 0, 0, 0, 0, 0}, {0x0A, 0, 1, 0});
+}
 
 inline bytes page_header_packet(unsigned bpl, unsigned rows, uint8_t flags, uint8_t seq)
 {
@@ -446,7 +459,10 @@ inline const bytes full_cut = {0x1D, 0x56, 0x41, 0x00};
 inline const bytes partial_cut = {0x1D, 0x56, 0x42, 0x00};
 
 /* The start of every job whose settings leave density and paper type alone. */
-inline bytes default_start() { return paper_packet(0) + doc_start_packet(); }
+inline bytes default_start()
+{
+  return paper_packet(0) + doc_start_packet();
+}
 
 /* Lines of a text. */
 inline std::vector<std::string> lines(const std::string &text)

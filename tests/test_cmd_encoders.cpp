@@ -19,10 +19,10 @@ namespace {
 // Caller data blocks used by the rows: printable letters from 'A' on, and a few specials.
 std::vector<uint8_t> letters(size_t n)
 {
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; i++)
-        v[i] = uint8_t(0x41 + i % 26);
-    return v;
+  std::vector<uint8_t> v(n);
+  for (size_t i = 0; i < n; i++)
+    v[i] = uint8_t(0x41 + i % 26);
+  return v;
 }
 const std::vector<uint8_t> SEQ_V = letters(4096);
 const uint8_t *const SEQ = SEQ_V.data();
@@ -35,44 +35,47 @@ const uint8_t KEY8[] = {1, 2, 3, 4, 5, 6, 7, 8};
 using Call = int (*)(uint32_t cls, uint8_t *buf, uint32_t size, uint32_t *len);
 
 // An encoder call with fixed arguments: its name, its arguments as written, and the call.
-#define CALL(f, ...) #f, #__VA_ARGS__, [](uint32_t c, uint8_t *b, uint32_t s, uint32_t *l) { return f(c __VA_OPT__(,) __VA_ARGS__, b, s, l); }
+#define CALL(f, ...)                                                                                                   \
+#f, #__VA_ARGS__,                                                                                                    \
+      [](uint32_t c, uint8_t * b, uint32_t s, uint32_t * l) { return f(c __VA_OPT__(, ) __VA_ARGS__, b, s, l); }
 
 struct Row {
-    const char *name;
-    const char *args;
-    Call call;
-    std::string hex;  // bytes appended, "" for none
-    int rc = 0;
-    uint32_t cls = 0x1;
-    uint32_t room = 0;  // room the command asks for, when more than it writes
+  const char *name;
+  const char *args;
+  Call call;
+  std::string hex; // bytes appended, "" for none
+  int rc = 0;
+  uint32_t cls = 0x1;
+  uint32_t room = 0; // room the command asks for, when more than it writes
 };
 
 // Bytes as upper-case hexadecimal pairs separated by spaces.
 std::string hex(const uint8_t *p, size_t n)
 {
-    std::string s;
-    char h[4];
-    for (size_t i = 0; i < n; i++) {
-        std::snprintf(h, sizeof h, i ? " %02X" : "%02X", p[i]);
-        s += h;
-    }
-    return s;
+  std::string s;
+  char h[4];
+  for (size_t i = 0; i < n; i++) {
+    std::snprintf(h, sizeof h, i ? " %02X" : "%02X", p[i]);
+    s += h;
+  }
+  return s;
 }
 
 // The number of bytes a hex string stands for.
 size_t hex_len(const std::string &h)
 {
-    return h.empty() ? 0 : (h.size() + 1) / 3;
+  return h.empty() ? 0 : (h.size() + 1) / 3;
 }
 
 // The letters block as hex, from 'A' on, n bytes (for expected strings).
 std::string seq(size_t n)
 {
-    return hex(SEQ, n);
+  return hex(SEQ, n);
 }
 
 const std::string S4 = seq(4), S12 = seq(12), S14 = seq(14);
-const std::string U1 = "1D 28 45 03 00 01 49 4E 1D 28 45 04 00 05 08 10 00 1D 28 45 02 00 06 08 01 49 4E 1D 28 45 04 00 02 4F 55 54";
+const std::string U1 =
+    "1D 28 45 03 00 01 49 4E 1D 28 45 04 00 05 08 10 00 1D 28 45 02 00 06 08 01 49 4E 1D 28 45 04 00 02 4F 55 54";
 const std::string FRAME = "1B 4D 53 00 0E 02 53 74 08 01 02 03 04 05 06 07 08 03 26";
 
 const std::vector<Row> ROWS = {
@@ -236,15 +239,19 @@ const std::vector<Row> ROWS = {
     {CALL(ovik_cmd_delete_all_NV_graphics_data_gmode), "1D 28 4C 05 00 30 41 43 4C 52"},
     {CALL(ovik_cmd_delete_the_specified_NV_graphics_data_gmode, 0x20, 0x7E), "1D 28 4C 04 00 30 42 20 7E"},
     {CALL(ovik_cmd_delete_the_specified_NV_graphics_data_gmode, 0x7F, 0x20), "", -1},
-    {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 16, 2, SEQ, 4), ("1D 28 4C 0F 00 30 43 30 30 31 01 10 00 02 00 31 " + S4)},
-    {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 9, 2, SEQ, 4), ("1D 28 4C 0F 00 30 43 30 30 31 01 09 00 02 00 31 " + S4)},
+    {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 16, 2, SEQ, 4),
+     ("1D 28 4C 0F 00 30 43 30 30 31 01 10 00 02 00 31 " + S4)},
+    {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 9, 2, SEQ, 4),
+     ("1D 28 4C 0F 00 30 43 30 30 31 01 09 00 02 00 31 " + S4)},
     {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 16, 2, SEQ, 3), "", -1},
     {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 8193, 1, SEQ, 1025), "", -1},
     {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 8, 2305, SEQ, 2305), "", -1},
     {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x30, 0x31, 0, 0, nullptr, 0), "", -1},
     {CALL(ovik_cmd_define_the_NV_graphics_data_raster_gmode, 0x1F, 0x31, 8, 1, SEQ, 1), "", -1},
-    {CALL(ovik_cmd_define_the_NV_graphics_data_column_gmode, 0x30, 0x31, 2, 16, SEQ, 4), ("1D 28 4C 0F 00 30 44 30 30 31 01 02 00 10 00 31 " + S4)},
-    {CALL(ovik_cmd_define_the_NV_graphics_data_column_gmode, 0x30, 0x31, 2, 9, SEQ, 4), ("1D 28 4C 0F 00 30 44 30 30 31 01 02 00 09 00 31 " + S4)},
+    {CALL(ovik_cmd_define_the_NV_graphics_data_column_gmode, 0x30, 0x31, 2, 16, SEQ, 4),
+     ("1D 28 4C 0F 00 30 44 30 30 31 01 02 00 10 00 31 " + S4)},
+    {CALL(ovik_cmd_define_the_NV_graphics_data_column_gmode, 0x30, 0x31, 2, 9, SEQ, 4),
+     ("1D 28 4C 0F 00 30 44 30 30 31 01 02 00 09 00 31 " + S4)},
     {CALL(ovik_cmd_define_the_NV_graphics_data_column_gmode, 0x30, 0x31, 16, 2, SEQ, 4), "", -1},
     {CALL(ovik_cmd_print_the_specified_NV_graphics_data_gmode, 0x30, 0x30, 1, 1), "1D 28 4C 06 00 30 45 30 30 01 01"},
     {CALL(ovik_cmd_print_the_specified_NV_graphics_data_gmode, 0x30, 0x7F, 1, 1), "", -1},
@@ -252,17 +259,23 @@ const std::vector<Row> ROWS = {
     {CALL(ovik_cmd_delete_all_memory_graphics_data_gmode), "1D 28 4C 05 00 30 51 43 4C 52"},
     {CALL(ovik_cmd_delete_the_specified_download_memory_graphics_data_gmode, 0x41, 0x42), "1D 28 4C 04 00 30 52 41 42"},
     {CALL(ovik_cmd_delete_the_specified_download_memory_graphics_data_gmode, 0x41, 0x1F), "", -1},
-    {CALL(ovik_cmd_define_the_downloaded_graphics_data_raster_gmode, 0x41, 0x42, 16, 2, SEQ, 4), ("1D 28 4C 0F 00 30 53 30 41 42 01 10 00 02 00 31 " + S4)},
-    {CALL(ovik_cmd_define_the_downloaded_graphics_data_column_gmode, 0x41, 0x42, 2, 16, SEQ, 4), ("1D 28 4C 0F 00 30 54 30 41 42 01 02 00 10 00 31 " + S4)},
-    {CALL(ovik_cmd_print_the_specified_downloaded_graphics_data_gmode, 0x41, 0x42, 2, 2), "1D 28 4C 06 00 30 55 41 42 02 02"},
+    {CALL(ovik_cmd_define_the_downloaded_graphics_data_raster_gmode, 0x41, 0x42, 16, 2, SEQ, 4),
+     ("1D 28 4C 0F 00 30 53 30 41 42 01 10 00 02 00 31 " + S4)},
+    {CALL(ovik_cmd_define_the_downloaded_graphics_data_column_gmode, 0x41, 0x42, 2, 16, SEQ, 4),
+     ("1D 28 4C 0F 00 30 54 30 41 42 01 02 00 10 00 31 " + S4)},
+    {CALL(ovik_cmd_print_the_specified_downloaded_graphics_data_gmode, 0x41, 0x42, 2, 2),
+     "1D 28 4C 06 00 30 55 41 42 02 02"},
     {CALL(ovik_cmd_print_the_specified_downloaded_graphics_data_gmode, 0x80, 0x42, 2, 2), "", -1},
-    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 1, 16, 2, SEQ, 4), ("1D 28 4C 0E 00 30 70 30 01 01 31 10 00 02 00 " + S4)},
+    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 1, 16, 2, SEQ, 4),
+     ("1D 28 4C 0E 00 30 70 30 01 01 31 10 00 02 00 " + S4)},
     {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 3, 1, 16, 2, SEQ, 4), "", -1},
-    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 2, 8, 831, SEQ, 831), ("1D 28 4C 49 03 30 70 30 01 02 31 08 00 3F 03 " + seq(831))},
+    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 2, 8, 831, SEQ, 831),
+     ("1D 28 4C 49 03 30 70 30 01 02 31 08 00 3F 03 " + seq(831))},
     {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 2, 8, 832, SEQ, 832), "", -1},
     {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 1, 8, 1663, SEQ, 1663), "", -1},
     {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_raster_gmode, 1, 1, 2048, 1, SEQ, 256), "", -1},
-    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_column_gmode, 2, 2, 2, 16, SEQ, 4), ("1D 28 4C 0E 00 30 71 30 02 02 31 02 00 10 00 " + S4)},
+    {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_column_gmode, 2, 2, 2, 16, SEQ, 4),
+     ("1D 28 4C 0E 00 30 71 30 02 02 31 02 00 10 00 " + S4)},
     {CALL(ovik_cmd_store_the_graphics_data_in_the_print_buffer_column_gmode, 2, 2, 2, 16, SEQ, 2), "", -1},
 
     // Status, real-time and device control
@@ -389,7 +402,8 @@ const std::vector<Row> ROWS = {
     {CALL(ovik_cmd_pdf417_store_the_data_in_the_symbol_storage_area, ABC, 3), "1D 28 6B 06 00 30 50 30 61 62 63"},
     {CALL(ovik_cmd_pdf417_store_the_data_in_the_symbol_storage_area, ABC, 0), "", -1},
     {CALL(ovik_cmd_pdf417_print_the_symbol_data_in_the_symbol_storage_area), "1D 28 6B 03 00 30 51 30"},
-    {CALL(ovik_cmd_pdf417_transmit_the_size_information_of_the_symbol_data_in_the_symbol_storage_area), "1D 28 6B 03 00 30 52 30"},
+    {CALL(ovik_cmd_pdf417_transmit_the_size_information_of_the_symbol_data_in_the_symbol_storage_area),
+     "1D 28 6B 03 00 30 52 30"},
     {CALL(ovik_cmd_qr_select_the_model, 0x32), "1D 28 6B 04 00 31 41 32 00"},
     {CALL(ovik_cmd_qr_select_the_model, 0x33), "", -1},
     {CALL(ovik_cmd_qr_set_the_size_of_module, 16), "1D 28 6B 03 00 31 43 10"},
@@ -401,7 +415,8 @@ const std::vector<Row> ROWS = {
     {CALL(ovik_cmd_qr_store_the_data_in_the_symbol_storage_area, ABC, 0), "1D 28 6B 03 00 31 50 30"},
     {CALL(ovik_cmd_qr_store_the_data_in_the_symbol_storage_area, nullptr, 0), "", -1},
     {CALL(ovik_cmd_qr_print_the_symbol_data_in_the_symbol_storage_area), "1D 28 6B 03 00 31 51 30"},
-    {CALL(ovik_cmd_qr_transmit_the_size_information_of_the_symbol_data_in_the_symbol_storage_area), "1D 28 6B 03 00 31 52 30"},
+    {CALL(ovik_cmd_qr_transmit_the_size_information_of_the_symbol_data_in_the_symbol_storage_area),
+     "1D 28 6B 03 00 31 52 30"},
 
     // Card readers and encrypting magnetic head
     {CALL(ovik_cmd_set_1track_card_reader_mode), "1B 4D 43"},
@@ -446,213 +461,218 @@ constexpr uint32_t ROOM = 4096;
 // The row as it reads in a failure message.
 std::string label(const Row &r)
 {
-    char cls[16];
-    std::snprintf(cls, sizeof cls, "0x%X", r.cls);
-    return std::string(r.name) + "(" + cls + (*r.args ? ", " : "") + r.args + ")";
+  char cls[16];
+  std::snprintf(cls, sizeof cls, "0x%X", r.cls);
+  return std::string(r.name) + "(" + cls + (*r.args ? ", " : "") + r.args + ")";
 }
 
 // Whether the row is the bar code call without data, which succeeds before any check.
 bool empty_bar_code(const Row &r)
 {
-    return std::string(r.name) == "ovik_cmd_print_bar_code" && r.rc == 0 && r.hex.empty();
+  return std::string(r.name) == "ovik_cmd_print_bar_code" && r.rc == 0 && r.hex.empty();
 }
 
 // Buffer of size bytes holding the two-byte prefix AA BB, the rest filled.
 std::vector<uint8_t> prefixed(size_t size)
 {
-    std::vector<uint8_t> b(size, FILL);
-    b[0] = 0xAA;
-    b[1] = 0xBB;
-    return b;
+  std::vector<uint8_t> b(size, FILL);
+  b[0] = 0xAA;
+  b[1] = 0xBB;
+  return b;
 }
 
 } // namespace
 
 TEST(Encoders, EachRowAppendsItsBytesBehindWhatTheBufferHolds)
 {
-    for (const Row &r : ROWS) {
-        SCOPED_TRACE(label(r));
-        std::vector<uint8_t> buf = prefixed(ROOM);
-        uint32_t len = 2;
-        EXPECT_EQ(r.rc, r.call(r.cls, buf.data(), ROOM, &len));
-        ASSERT_GE(len, 2u);
-        EXPECT_EQ(r.hex, hex(buf.data() + 2, len - 2));
-        EXPECT_EQ("AA BB", hex(buf.data(), 2));
-        EXPECT_TRUE(std::all_of(buf.begin() + len, buf.end(), [](uint8_t b) { return b == FILL; }));
-    }
+  for (const Row &r : ROWS) {
+    SCOPED_TRACE(label(r));
+    std::vector<uint8_t> buf = prefixed(ROOM);
+    uint32_t len = 2;
+    EXPECT_EQ(r.rc, r.call(r.cls, buf.data(), ROOM, &len));
+    ASSERT_GE(len, 2u);
+    EXPECT_EQ(r.hex, hex(buf.data() + 2, len - 2));
+    EXPECT_EQ("AA BB", hex(buf.data(), 2));
+    EXPECT_TRUE(std::all_of(buf.begin() + len, buf.end(), [](uint8_t b) { return b == FILL; }));
+  }
 }
 
 TEST(Encoders, OneByteTooFewIsRefusedAndExactRoomSucceeds)
 {
-    for (const Row &r : ROWS) {
-        size_t n = hex_len(r.hex), room = std::max<size_t>(n, r.room);
-        if (r.rc != 0 || n == 0)
-            continue;
-        SCOPED_TRACE(label(r));
-        std::vector<uint8_t> buf = prefixed(2 + room);
-        uint32_t len = 2;
-        EXPECT_EQ(-2, r.call(r.cls, buf.data(), uint32_t(2 + room - 1), &len));
-        EXPECT_EQ(2u, len);
-        EXPECT_EQ(hex(prefixed(2 + room).data(), 2 + room), hex(buf.data(), buf.size()));
-        EXPECT_EQ(0, r.call(r.cls, buf.data(), uint32_t(2 + room), &len));
-        EXPECT_EQ(2 + n, len);
-        EXPECT_EQ("AA BB " + r.hex, hex(buf.data(), 2 + n));
-    }
+  for (const Row &r : ROWS) {
+    size_t n = hex_len(r.hex), room = std::max<size_t>(n, r.room);
+    if (r.rc != 0 || n == 0)
+      continue;
+    SCOPED_TRACE(label(r));
+    std::vector<uint8_t> buf = prefixed(2 + room);
+    uint32_t len = 2;
+    EXPECT_EQ(-2, r.call(r.cls, buf.data(), uint32_t(2 + room - 1), &len));
+    EXPECT_EQ(2u, len);
+    EXPECT_EQ(hex(prefixed(2 + room).data(), 2 + room), hex(buf.data(), buf.size()));
+    EXPECT_EQ(0, r.call(r.cls, buf.data(), uint32_t(2 + room), &len));
+    EXPECT_EQ(2 + n, len);
+    EXPECT_EQ("AA BB " + r.hex, hex(buf.data(), 2 + n));
+  }
 }
 
 TEST(Encoders, ClassWithoutBitZeroIsRefusedBeforeTheBufferIsLookedAt)
 {
-    for (const Row &r : ROWS) {
-        SCOPED_TRACE(label(r));
-        uint32_t len = 0;
-        EXPECT_EQ(empty_bar_code(r) ? 0 : -3, r.call(0x10000, nullptr, 0, &len));
-        // Without bits 1 and 2 too: the version request also serves those.
-        EXPECT_EQ(empty_bar_code(r) ? 0 : -3, r.call(r.cls & ~7u, nullptr, 0, &len));
-        EXPECT_EQ(0u, len);
-    }
+  for (const Row &r : ROWS) {
+    SCOPED_TRACE(label(r));
+    uint32_t len = 0;
+    EXPECT_EQ(empty_bar_code(r) ? 0 : -3, r.call(0x10000, nullptr, 0, &len));
+    // Without bits 1 and 2 too: the version request also serves those.
+    EXPECT_EQ(empty_bar_code(r) ? 0 : -3, r.call(r.cls & ~7u, nullptr, 0, &len));
+    EXPECT_EQ(0u, len);
+  }
 }
 
 TEST(Encoders, RoomIsCheckedBeforeTheParameters)
 {
-    for (const Row &r : ROWS) {
-        if (r.rc != -1)
-            continue;
-        SCOPED_TRACE(label(r));
-        std::vector<uint8_t> buf = prefixed(2);
-        uint32_t len = 2;
-        EXPECT_EQ(-2, r.call(r.cls, buf.data(), 2, &len));
-        EXPECT_EQ(-2, r.call(r.cls, nullptr, ROOM, &len));
-        EXPECT_EQ(2u, len);
-    }
+  for (const Row &r : ROWS) {
+    if (r.rc != -1)
+      continue;
+    SCOPED_TRACE(label(r));
+    std::vector<uint8_t> buf = prefixed(2);
+    uint32_t len = 2;
+    EXPECT_EQ(-2, r.call(r.cls, buf.data(), 2, &len));
+    EXPECT_EQ(-2, r.call(r.cls, nullptr, ROOM, &len));
+    EXPECT_EQ(2u, len);
+  }
 }
 
 TEST(Encoders, EveryDeclaredEncoderHasARow)
 {
-    std::ifstream header(OVIK_SOURCE_DIR "/lib/ovik_printer_helper_cmd.h");
-    std::stringstream text;
-    text << header.rdbuf();
-    std::string s = text.str();
-    std::set<std::string> rows;
-    for (const Row &r : ROWS)
-        rows.insert(r.name);
-    const std::regex decl("int (ovik_cmd_\\w+)\\(uint32_t printer_class");
-    int declared = 0;
-    for (std::sregex_iterator it(s.begin(), s.end(), decl), end; it != end; ++it) {
-        std::string name = (*it)[1];
-        if (name.rfind("ovik_cmd_parse_", 0) == 0)
-            continue;
-        declared++;
-        EXPECT_TRUE(rows.count(name)) << name << " has no row";
-    }
-    EXPECT_EQ(154, declared);
+  std::ifstream header(OVIK_SOURCE_DIR "/lib/ovik_printer_helper_cmd.h");
+  std::stringstream text;
+  text << header.rdbuf();
+  std::string s = text.str();
+  std::set<std::string> rows;
+  for (const Row &r : ROWS)
+    rows.insert(r.name);
+  const std::regex decl("int (ovik_cmd_\\w+)\\(uint32_t printer_class");
+  int declared = 0;
+  for (std::sregex_iterator it(s.begin(), s.end(), decl), end; it != end; ++it) {
+    std::string name = (*it)[1];
+    if (name.rfind("ovik_cmd_parse_", 0) == 0)
+      continue;
+    declared++;
+    EXPECT_TRUE(rows.count(name)) << name << " has no row";
+  }
+  EXPECT_EQ(154, declared);
 }
 
 TEST(Encoders, CommandsFollowOneAnotherInOneBuffer)
 {
-    uint8_t buf[255];
-    uint32_t len = 0;
-    ASSERT_EQ(0, ovik_cmd_select_justification(1, 1, buf, sizeof buf, &len));
-    ASSERT_EQ(0, ovik_cmd_set_line_spacing(1, 32, buf, sizeof buf, &len));
-    EXPECT_EQ(6u, len);
-    EXPECT_EQ("1B 61 01 1B 33 20", hex(buf, len));
+  uint8_t buf[255];
+  uint32_t len = 0;
+  ASSERT_EQ(0, ovik_cmd_select_justification(1, 1, buf, sizeof buf, &len));
+  ASSERT_EQ(0, ovik_cmd_set_line_spacing(1, 32, buf, sizeof buf, &len));
+  EXPECT_EQ(6u, len);
+  EXPECT_EQ("1B 61 01 1B 33 20", hex(buf, len));
 }
 
 TEST(Encoders, ThreeByteCommandNeedsThreeFreeBytes)
 {
-    uint8_t buf[5] = {1, 2, 3, 0, 0};
-    uint32_t len = 3;
-    EXPECT_EQ(-2, ovik_cmd_set_line_spacing(1, 32, buf, 5, &len));
-    EXPECT_EQ(3u, len);
-    EXPECT_EQ("01 02 03 00 00", hex(buf, 5));
-    len = 2;
-    EXPECT_EQ(0, ovik_cmd_set_line_spacing(1, 32, buf, 5, &len));
-    EXPECT_EQ(5u, len);
-    EXPECT_EQ("01 02 1B 33 20", hex(buf, 5));
+  uint8_t buf[5] = {1, 2, 3, 0, 0};
+  uint32_t len = 3;
+  EXPECT_EQ(-2, ovik_cmd_set_line_spacing(1, 32, buf, 5, &len));
+  EXPECT_EQ(3u, len);
+  EXPECT_EQ("01 02 03 00 00", hex(buf, 5));
+  len = 2;
+  EXPECT_EQ(0, ovik_cmd_set_line_spacing(1, 32, buf, 5, &len));
+  EXPECT_EQ(5u, len);
+  EXPECT_EQ("01 02 1B 33 20", hex(buf, 5));
 }
 
 TEST(Encoders, CounterPastCapacityOrMissingCounterIsNoRoom)
 {
-    uint8_t buf[8] = {};
-    uint32_t len = 9;
-    EXPECT_EQ(-2, ovik_cmd_horizontal_tab(1, buf, 8, &len));
-    EXPECT_EQ(9u, len);
-    EXPECT_EQ(-2, ovik_cmd_horizontal_tab(1, buf, 8, nullptr));
-    EXPECT_EQ("00 00 00 00 00 00 00 00", hex(buf, 8));
+  uint8_t buf[8] = {};
+  uint32_t len = 9;
+  EXPECT_EQ(-2, ovik_cmd_horizontal_tab(1, buf, 8, &len));
+  EXPECT_EQ(9u, len);
+  EXPECT_EQ(-2, ovik_cmd_horizontal_tab(1, buf, 8, nullptr));
+  EXPECT_EQ("00 00 00 00 00 00 00 00", hex(buf, 8));
 }
 
 TEST(Encoders, BarCodeWithoutDataSucceedsWhateverTheClass)
 {
-    uint32_t len = 0;
-    EXPECT_EQ(0, ovik_cmd_print_bar_code(0x10000, 4, nullptr, 0, nullptr, 0, &len));
-    EXPECT_EQ(0, ovik_cmd_print_bar_code(0, 99, ABC, 0, nullptr, 0, &len));
-    EXPECT_EQ(0u, len);
+  uint32_t len = 0;
+  EXPECT_EQ(0, ovik_cmd_print_bar_code(0x10000, 4, nullptr, 0, nullptr, 0, &len));
+  EXPECT_EQ(0, ovik_cmd_print_bar_code(0, 99, ABC, 0, nullptr, 0, &len));
+  EXPECT_EQ(0u, len);
 }
 
 // Appends one command into a buffer of exactly its size and returns the bytes (empty on failure).
 template <typename F>
 std::vector<uint8_t> build(size_t size, F f)
 {
-    std::vector<uint8_t> buf(size);
-    uint32_t len = 0;
-    if (f(buf.data(), uint32_t(size), &len) != 0 || len != size)
-        return {};
-    return buf;
+  std::vector<uint8_t> buf(size);
+  uint32_t len = 0;
+  if (f(buf.data(), uint32_t(size), &len) != 0 || len != size)
+    return {};
+  return buf;
 }
 
 TEST(Encoders, GraphicsCountAbove65535UsesTheFourByteForm)
 {
-    // 8192 x 2304 dots: 2 359 296 bytes, count 2 359 307.
-    std::vector<uint8_t> img = letters(2359296);
-    auto out = build(18 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
-        return ovik_cmd_define_the_NV_graphics_data_raster_gmode(1, 0x30, 0x31, 8192, 2304, img.data(), uint32_t(img.size()), b, s, l);
-    });
-    ASSERT_EQ(18 + img.size(), out.size());
-    EXPECT_EQ("1D 38 4C 0B 00 24 00 30 43 30 30 31 01 00 20 00 09 31", hex(out.data(), 18));
-    EXPECT_TRUE(std::equal(img.begin(), img.end(), out.begin() + 18));
+  // 8192 x 2304 dots: 2 359 296 bytes, count 2 359 307.
+  std::vector<uint8_t> img = letters(2359296);
+  auto out = build(18 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
+    return ovik_cmd_define_the_NV_graphics_data_raster_gmode(1, 0x30, 0x31, 8192, 2304, img.data(),
+                                                             uint32_t(img.size()), b, s, l);
+  });
+  ASSERT_EQ(18 + img.size(), out.size());
+  EXPECT_EQ("1D 38 4C 0B 00 24 00 30 43 30 30 31 01 00 20 00 09 31", hex(out.data(), 18));
+  EXPECT_TRUE(std::equal(img.begin(), img.end(), out.begin() + 18));
 
-    // Column layout 2621 x 200: 65 525 bytes, count 65 536, the first four-byte count.
-    img.resize(65525);
-    out = build(18 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
-        return ovik_cmd_define_the_NV_graphics_data_column_gmode(1, 0x30, 0x31, 2621, 200, img.data(), uint32_t(img.size()), b, s, l);
-    });
-    ASSERT_EQ(18 + img.size(), out.size());
-    EXPECT_EQ("1D 38 4C 00 00 01 00 30 44 30 30 31 01 3D 0A C8 00 31", hex(out.data(), 18));
+  // Column layout 2621 x 200: 65 525 bytes, count 65 536, the first four-byte count.
+  img.resize(65525);
+  out = build(18 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
+    return ovik_cmd_define_the_NV_graphics_data_column_gmode(1, 0x30, 0x31, 2621, 200, img.data(), uint32_t(img.size()),
+                                                             b, s, l);
+  });
+  ASSERT_EQ(18 + img.size(), out.size());
+  EXPECT_EQ("1D 38 4C 00 00 01 00 30 44 30 30 31 01 3D 0A C8 00 31", hex(out.data(), 18));
 
-    // Column layout 4095 x 128: 65 520 bytes, count 65 531, still two bytes.
-    img.resize(65520);
-    out = build(16 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
-        return ovik_cmd_define_the_NV_graphics_data_column_gmode(1, 0x30, 0x31, 4095, 128, img.data(), uint32_t(img.size()), b, s, l);
-    });
-    ASSERT_EQ(16 + img.size(), out.size());
-    EXPECT_EQ("1D 28 4C FB FF 30 44 30 30 31 01 FF 0F 80 00 31", hex(out.data(), 16));
+  // Column layout 4095 x 128: 65 520 bytes, count 65 531, still two bytes.
+  img.resize(65520);
+  out = build(16 + img.size(), [&](uint8_t *b, uint32_t s, uint32_t *l) {
+    return ovik_cmd_define_the_NV_graphics_data_column_gmode(1, 0x30, 0x31, 4095, 128, img.data(), uint32_t(img.size()),
+                                                             b, s, l);
+  });
+  ASSERT_EQ(16 + img.size(), out.size());
+  EXPECT_EQ("1D 28 4C FB FF 30 44 30 30 31 01 FF 0F 80 00 31", hex(out.data(), 16));
 }
 
 TEST(Encoders, SymbolDataStopsWhereTheSixteenBitCountWouldOverflow)
 {
-    std::vector<uint8_t> data = letters(65533);
-    for (auto store : {ovik_cmd_qr_store_the_data_in_the_symbol_storage_area, ovik_cmd_pdf417_store_the_data_in_the_symbol_storage_area}) {
-        auto out = build(8 + 65532, [&](uint8_t *b, uint32_t s, uint32_t *l) { return store(1, data.data(), 65532, b, s, l); });
-        ASSERT_EQ(8u + 65532, out.size());
-        EXPECT_EQ("1D 28 6B FF FF", hex(out.data(), 5));
-        std::vector<uint8_t> buf(8 + 65533, FILL);
-        uint32_t len = 0;
-        EXPECT_EQ(-1, store(1, data.data(), 65533, buf.data(), uint32_t(buf.size()), &len));
-        EXPECT_EQ(0u, len);
-        EXPECT_EQ(FILL, buf[0]);
-    }
+  std::vector<uint8_t> data = letters(65533);
+  for (auto store : {ovik_cmd_qr_store_the_data_in_the_symbol_storage_area,
+                     ovik_cmd_pdf417_store_the_data_in_the_symbol_storage_area}) {
+    auto out =
+        build(8 + 65532, [&](uint8_t *b, uint32_t s, uint32_t *l) { return store(1, data.data(), 65532, b, s, l); });
+    ASSERT_EQ(8u + 65532, out.size());
+    EXPECT_EQ("1D 28 6B FF FF", hex(out.data(), 5));
+    std::vector<uint8_t> buf(8 + 65533, FILL);
+    uint32_t len = 0;
+    EXPECT_EQ(-1, store(1, data.data(), 65533, buf.data(), uint32_t(buf.size()), &len));
+    EXPECT_EQ(0u, len);
+    EXPECT_EQ(FILL, buf[0]);
+  }
 }
 
 TEST(Encoders, LongFeedsNeedRoomForTheWholeChain)
 {
-    std::vector<uint8_t> buf(8, FILL);
-    uint32_t len = 0;
-    EXPECT_EQ(-2, ovik_cmd_print_and_feed_paper(1, 600, buf.data(), 8, &len));
-    EXPECT_EQ(-2, ovik_cmd_print_and_reverse_feed_n_line(1, 765, buf.data(), 8, &len));
-    EXPECT_EQ("EE EE EE EE EE EE EE EE", hex(buf.data(), 8));
-    std::vector<uint8_t> big(3 * 3922, FILL);
-    EXPECT_EQ(-2, ovik_cmd_print_and_feed_paper(1, 1000000, big.data(), uint32_t(big.size() - 1), &len));
-    EXPECT_EQ(0, ovik_cmd_print_and_feed_paper(1, 1000000, big.data(), uint32_t(big.size()), &len));
-    EXPECT_EQ(big.size(), len);
-    EXPECT_EQ("1B 4A FF 1B 4A FF", hex(big.data(), 6));
-    EXPECT_EQ("1B 4A FF 1B 4A 91", hex(big.data() + big.size() - 6, 6));
+  std::vector<uint8_t> buf(8, FILL);
+  uint32_t len = 0;
+  EXPECT_EQ(-2, ovik_cmd_print_and_feed_paper(1, 600, buf.data(), 8, &len));
+  EXPECT_EQ(-2, ovik_cmd_print_and_reverse_feed_n_line(1, 765, buf.data(), 8, &len));
+  EXPECT_EQ("EE EE EE EE EE EE EE EE", hex(buf.data(), 8));
+  std::vector<uint8_t> big(3 * 3922, FILL);
+  EXPECT_EQ(-2, ovik_cmd_print_and_feed_paper(1, 1000000, big.data(), uint32_t(big.size() - 1), &len));
+  EXPECT_EQ(0, ovik_cmd_print_and_feed_paper(1, 1000000, big.data(), uint32_t(big.size()), &len));
+  EXPECT_EQ(big.size(), len);
+  EXPECT_EQ("1B 4A FF 1B 4A FF", hex(big.data(), 6));
+  EXPECT_EQ("1B 4A FF 1B 4A 91", hex(big.data() + big.size() - 6, 6));
 }

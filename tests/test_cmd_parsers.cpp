@@ -18,22 +18,22 @@ constexpr int UNSET = -7;
 // The eight flags as a string of two-digit hex values, for whole-record comparison.
 std::string flags_hex(const uint8_t *f)
 {
-    std::string s;
-    char h[4];
-    for (int i = 0; i < 8; i++) {
-        std::snprintf(h, sizeof h, i ? " %02X" : "%02X", f[i]);
-        s += h;
-    }
-    return s;
+  std::string s;
+  char h[4];
+  for (int i = 0; i < 8; i++) {
+    std::snprintf(h, sizeof h, i ? " %02X" : "%02X", f[i]);
+    s += h;
+  }
+  return s;
 }
 
 struct VersionCase {
-    const char *title;
-    uint32_t cls;
-    std::string reply;
-    int count;
-    int rc;
-    std::array<int, 3> versions;
+  const char *title;
+  uint32_t cls;
+  std::string reply;
+  int count;
+  int rc;
+  std::array<int, 3> versions;
 };
 
 const VersionCase VERSION_CASES[] = {
@@ -63,236 +63,267 @@ const VersionCase VERSION_CASES[] = {
 
 TEST(Parsers, VersionReplies)
 {
-    for (const VersionCase &c : VERSION_CASES) {
-        SCOPED_TRACE(c.title);
-        std::vector<char> reply(c.reply.begin(), c.reply.end());
-        reply.push_back('\0');
-        std::array<int, 4> v = {UNSET, UNSET, UNSET, UNSET};
-        EXPECT_EQ(c.rc, ovik_cmd_parse_printer_version(c.cls, reply.data(), v.data(), c.count));
-        EXPECT_EQ(c.versions, (std::array<int, 3>{v[0], v[1], v[2]}));
-        EXPECT_EQ(UNSET, v[3]);
-    }
+  for (const VersionCase &c : VERSION_CASES) {
+    SCOPED_TRACE(c.title);
+    std::vector<char> reply(c.reply.begin(), c.reply.end());
+    reply.push_back('\0');
+    std::array<int, 4> v = {UNSET, UNSET, UNSET, UNSET};
+    EXPECT_EQ(c.rc, ovik_cmd_parse_printer_version(c.cls, reply.data(), v.data(), c.count));
+    EXPECT_EQ(c.versions, (std::array<int, 3>{v[0], v[1], v[2]}));
+    EXPECT_EQ(UNSET, v[3]);
+  }
 }
 
 TEST(Parsers, VersionSeparatorsBecomeZeroBytes)
 {
-    char reply[] = "_1.25.3 build";
-    int v[3] = {};
-    ASSERT_EQ(0, ovik_cmd_parse_printer_version(1, reply, v, 3));
-    EXPECT_EQ(0, std::memcmp(reply, "_1\0" "25\0" "3\0build", sizeof reply));
+  char reply[] = "_1.25.3 build";
+  int v[3] = {};
+  ASSERT_EQ(0, ovik_cmd_parse_printer_version(1, reply, v, 3));
+  EXPECT_EQ(0, std::memcmp(reply,
+                           "_1\0"
+                           "25\0"
+                           "3\0build",
+                           sizeof reply));
 }
 
 TEST(Parsers, VersionReplyWithoutTerminatorIsNotOverrun)
 {
-    std::array<char, 65> reply;
-    reply.fill('1');
-    reply[0] = '_';
-    int v[3] = {UNSET, UNSET, UNSET};
-    EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, reply.data(), v, 3));
-    EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, nullptr, v, 3));
-    EXPECT_EQ(-1, ovik_cmd_parse_printer_version(1, reply.data(), nullptr, 3));
-    EXPECT_EQ(UNSET, v[0]);
+  std::array<char, 65> reply;
+  reply.fill('1');
+  reply[0] = '_';
+  int v[3] = {UNSET, UNSET, UNSET};
+  EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, reply.data(), v, 3));
+  EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, nullptr, v, 3));
+  EXPECT_EQ(-1, ovik_cmd_parse_printer_version(1, reply.data(), nullptr, 3));
+  EXPECT_EQ(UNSET, v[0]);
 }
 
 struct StatusCase {
-    const char *title;
-    int rc;
-    std::string flags;  // all eight after the call; AA marks untouched
+  const char *title;
+  int rc;
+  std::string flags; // all eight after the call; AA marks untouched
 };
 
 // Runs one status parser over flags prefilled with AA and compares the whole record.
 template <typename F>
 void expect_flags(const StatusCase &c, F parse)
 {
-    SCOPED_TRACE(c.title);
-    uint8_t f[8];
-    std::memset(f, 0xAA, sizeof f);
-    EXPECT_EQ(c.rc, parse(f));
-    EXPECT_EQ(c.flags, flags_hex(f));
+  SCOPED_TRACE(c.title);
+  uint8_t f[8];
+  std::memset(f, 0xAA, sizeof f);
+  EXPECT_EQ(c.rc, parse(f));
+  EXPECT_EQ(c.flags, flags_hex(f));
 }
 
 const std::string UNTOUCHED = "AA AA AA AA AA AA AA AA";
 
 TEST(Parsers, AutomaticStatusBack)
 {
-    struct Case {
-        StatusCase expect;
-        uint32_t cls;
-        std::array<uint8_t, 4> msg;
-    };
-    const Case cases[] = {
-        {{"all clear", 0, "AA AA AA AA 00 00 00 00"}, 1, {0x10, 0, 0, 0}},
-        {{"offline, near end, paper end", 0, "AA AA AA AA 01 00 01 01"}, 1, {0x18, 0x00, 0x0F, 0x00}},
-        {{"cover open", 0, "AA AA AA AA 00 01 00 00"}, 1, {0x30, 0, 0, 0}},
-        {{"one near-end bit is not enough", 0, "AA AA AA AA 00 00 00 00"}, 1, {0x10, 0, 0x05, 0}},
-        {{"first byte fails the fixed bits", -1, UNTOUCHED}, 1, {0x11, 0, 0, 0}},
-        {{"fourth byte fails the fixed bits", -1, UNTOUCHED}, 1, {0x10, 0, 0, 0x80}},
-        {{"class without bit 0", -1, UNTOUCHED}, 0x10000, {0x10, 0, 0, 0}},
-    };
-    for (const Case &c : cases)
-        expect_flags(c.expect, [&](uint8_t *f) { return ovik_cmd_parse_ASB_status(c.cls, c.msg.data(), f); });
-    const uint8_t ok[4] = {0x10, 0, 0, 0};
-    EXPECT_EQ(0, ovik_cmd_parse_ASB_status(1, ok, nullptr));
-    EXPECT_EQ(-1, ovik_cmd_parse_ASB_status(1, nullptr, nullptr));
+  struct Case {
+    StatusCase expect;
+    uint32_t cls;
+    std::array<uint8_t, 4> msg;
+  };
+  const Case cases[] = {
+      {{"all clear", 0, "AA AA AA AA 00 00 00 00"}, 1, {0x10, 0, 0, 0}},
+      {{"offline, near end, paper end", 0, "AA AA AA AA 01 00 01 01"}, 1, {0x18, 0x00, 0x0F, 0x00}},
+      {{"cover open", 0, "AA AA AA AA 00 01 00 00"}, 1, {0x30, 0, 0, 0}},
+      {{"one near-end bit is not enough", 0, "AA AA AA AA 00 00 00 00"}, 1, {0x10, 0, 0x05, 0}},
+      {{"first byte fails the fixed bits", -1, UNTOUCHED}, 1, {0x11, 0, 0, 0}},
+      {{"fourth byte fails the fixed bits", -1, UNTOUCHED}, 1, {0x10, 0, 0, 0x80}},
+      {{"class without bit 0", -1, UNTOUCHED}, 0x10000, {0x10, 0, 0, 0}},
+  };
+  for (const Case &c : cases)
+    expect_flags(c.expect, [&](uint8_t *f) { return ovik_cmd_parse_ASB_status(c.cls, c.msg.data(), f); });
+  const uint8_t ok[4] = {0x10, 0, 0, 0};
+  EXPECT_EQ(0, ovik_cmd_parse_ASB_status(1, ok, nullptr));
+  EXPECT_EQ(-1, ovik_cmd_parse_ASB_status(1, nullptr, nullptr));
 }
 
 // A reply byte to a numbered status request, and what it gives.
 struct ByteCase {
-    StatusCase expect;
-    int n;
-    uint8_t b;
+  StatusCase expect;
+  int n;
+  uint8_t b;
 };
 
 // Runs a parser of (class, n, byte, flags) over its cases with class word 1.
 void expect_byte_cases(std::initializer_list<ByteCase> cases, int (*parse)(uint32_t, int, uint8_t, uint8_t *))
 {
-    for (const ByteCase &c : cases)
-        expect_flags(c.expect, [&](uint8_t *f) { return parse(1, c.n, c.b, f); });
+  for (const ByteCase &c : cases)
+    expect_flags(c.expect, [&](uint8_t *f) { return parse(1, c.n, c.b, f); });
 }
 
 TEST(Parsers, RealTimeStatus)
 {
-    expect_byte_cases({
-        {{"n 1 offline", 0, "AA AA AA AA 01 AA AA AA"}, 1, 0x1A},
-        {{"n 1 online", 0, "AA AA AA AA 00 AA AA AA"}, 1, 0x12},
-        {{"n 2 cover open", 0, "AA AA AA AA AA 01 AA AA"}, 2, 0x16},
-        {{"n 3 stores nothing", 0, UNTOUCHED}, 3, 0x7E},
-        {{"n 4 near end and end", 0, "AA AA AA AA AA AA 01 01"}, 4, 0x7E},
-        {{"n 4 end only", 0, "AA AA AA AA AA AA 00 01"}, 4, 0x72},
-        {{"n 4 fixed bits wrong", -1, UNTOUCHED}, 4, 0x13},
-        {{"n 5", -1, UNTOUCHED}, 5, 0x12},
-        {{"n 0", -1, UNTOUCHED}, 0, 0x12},
-    }, ovik_cmd_parse_real_time_status);
-    EXPECT_EQ(-1, ovik_cmd_parse_real_time_status(0x10000, 1, 0x12, nullptr));
-    EXPECT_EQ(0, ovik_cmd_parse_real_time_status(1, 4, 0x7E, nullptr));
+  expect_byte_cases(
+      {
+          {{"n 1 offline", 0, "AA AA AA AA 01 AA AA AA"}, 1, 0x1A},
+          {{"n 1 online", 0, "AA AA AA AA 00 AA AA AA"}, 1, 0x12},
+          {{"n 2 cover open", 0, "AA AA AA AA AA 01 AA AA"}, 2, 0x16},
+          {{"n 3 stores nothing", 0, UNTOUCHED}, 3, 0x7E},
+          {{"n 4 near end and end", 0, "AA AA AA AA AA AA 01 01"}, 4, 0x7E},
+          {{"n 4 end only", 0, "AA AA AA AA AA AA 00 01"}, 4, 0x72},
+          {{"n 4 fixed bits wrong", -1, UNTOUCHED}, 4, 0x13},
+          {{"n 5", -1, UNTOUCHED}, 5, 0x12},
+          {{"n 0", -1, UNTOUCHED}, 0, 0x12},
+      },
+      ovik_cmd_parse_real_time_status);
+  EXPECT_EQ(-1, ovik_cmd_parse_real_time_status(0x10000, 1, 0x12, nullptr));
+  EXPECT_EQ(0, ovik_cmd_parse_real_time_status(1, 4, 0x7E, nullptr));
 }
 
 TEST(Parsers, TransmitStatus)
 {
-    expect_byte_cases({
-        {{"n 1 near end and end", 0, "AA AA AA AA AA AA 01 01"}, 1, 0x0F},
-        {{"n 1 near end", 0, "AA AA AA AA AA AA 01 00"}, 1, 0x03},
-        {{"n 1 one end bit", 0, "AA AA AA AA AA AA 00 00"}, 1, 0x04},
-        {{"n 2 drawer bit", 0, "AA AA AA AA AA 01 AA 01"}, 2, 0x01},
-        {{"n 2 clear", 0, "AA AA AA AA AA 00 AA 00"}, 2, 0x00},
-        {{"bit 4 set", -1, UNTOUCHED}, 1, 0x10},
-        {{"bit 7 set", -1, UNTOUCHED}, 2, 0x80},
-        {{"n 3", -1, UNTOUCHED}, 3, 0x00},
-    }, ovik_cmd_parse_transmit_status);
-    EXPECT_EQ(-1, ovik_cmd_parse_transmit_status(1, 1, 0x0F, nullptr));
-    EXPECT_EQ(-1, ovik_cmd_parse_transmit_status(0x10000, 1, 0x0F, nullptr));
+  expect_byte_cases(
+      {
+          {{"n 1 near end and end", 0, "AA AA AA AA AA AA 01 01"}, 1, 0x0F},
+          {{"n 1 near end", 0, "AA AA AA AA AA AA 01 00"}, 1, 0x03},
+          {{"n 1 one end bit", 0, "AA AA AA AA AA AA 00 00"}, 1, 0x04},
+          {{"n 2 drawer bit", 0, "AA AA AA AA AA 01 AA 01"}, 2, 0x01},
+          {{"n 2 clear", 0, "AA AA AA AA AA 00 AA 00"}, 2, 0x00},
+          {{"bit 4 set", -1, UNTOUCHED}, 1, 0x10},
+          {{"bit 7 set", -1, UNTOUCHED}, 2, 0x80},
+          {{"n 3", -1, UNTOUCHED}, 3, 0x00},
+      },
+      ovik_cmd_parse_transmit_status);
+  EXPECT_EQ(-1, ovik_cmd_parse_transmit_status(1, 1, 0x0F, nullptr));
+  EXPECT_EQ(-1, ovik_cmd_parse_transmit_status(0x10000, 1, 0x0F, nullptr));
 }
 
 TEST(Parsers, StatusByteTwo)
 {
-    struct Case {
-        StatusCase expect;
-        uint8_t b;
-    };
-    const Case cases[] = {
-        {{"0x22 clears flags 0 to 5", 0, "00 00 00 00 00 00 AA AA"}, 0x22},
-        {{"0x00 sets flags 0 and 1", 0, "01 01 00 00 00 00 AA AA"}, 0x00},
-        {{"masked bits are kept as they are", 0, "01 01 04 01 08 10 AA AA"}, 0x1D},
-    };
-    for (const Case &c : cases)
-        expect_flags(c.expect, [&](uint8_t *f) { return ovik_cmd_parse_status2(1, c.b, f); });
-    EXPECT_EQ(-1, ovik_cmd_parse_status2(1, 0, nullptr));
-    uint8_t f[8] = {};
-    EXPECT_EQ(-1, ovik_cmd_parse_status2(0x10000, 0, f));
+  struct Case {
+    StatusCase expect;
+    uint8_t b;
+  };
+  const Case cases[] = {
+      {{"0x22 clears flags 0 to 5", 0, "00 00 00 00 00 00 AA AA"}, 0x22},
+      {{"0x00 sets flags 0 and 1", 0, "01 01 00 00 00 00 AA AA"}, 0x00},
+      {{"masked bits are kept as they are", 0, "01 01 04 01 08 10 AA AA"}, 0x1D},
+  };
+  for (const Case &c : cases)
+    expect_flags(c.expect, [&](uint8_t *f) { return ovik_cmd_parse_status2(1, c.b, f); });
+  EXPECT_EQ(-1, ovik_cmd_parse_status2(1, 0, nullptr));
+  uint8_t f[8] = {};
+  EXPECT_EQ(-1, ovik_cmd_parse_status2(0x10000, 0, f));
 }
 
 TEST(Parsers, SymbolSizeReplies)
 {
-    struct Case {
-        const char *title;
-        uint32_t cls;
-        std::string reply;
-        int rc, h, v;
-    };
-    const Case cases[] = {
-        {"21 by 21", 1, "7621\x1F" "21\x1F", 0, 21, 21},
-        {"different sizes, text after", 1, "765\x1F" "177\x1Fzz", 0, 5, 177},
-        {"one separator only", 1, "7621\x1F" "21", -30, 21, UNSET},
-        {"no separator", 1, "762121", -30, UNSET, UNSET},
-        {"wrong start", 1, "7721\x1F" "21\x1F", -30, UNSET, UNSET},
-        {"just a 7", 1, "7", -30, UNSET, UNSET},
-        {"18 characters", 1, "761\x1F" "1\x1F" + std::string(12, 'x'), 0, 1, 1},
-        {"19 characters", 1, "761\x1F" "1\x1F" + std::string(13, 'x'), -30, UNSET, UNSET},
-        {"class without bit 0", 0x10000, "7621\x1F" "21\x1F", -3, UNSET, UNSET},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.title);
-        std::vector<char> reply(c.reply.begin(), c.reply.end());
-        reply.push_back('\0');
-        int h = UNSET, v = UNSET;
-        EXPECT_EQ(c.rc, ovik_cmd_parse_qr_code_size(c.cls, reply.data(), &h, &v));
-        EXPECT_EQ(c.h, h);
-        EXPECT_EQ(c.v, v);
-    }
+  struct Case {
+    const char *title;
+    uint32_t cls;
+    std::string reply;
+    int rc, h, v;
+  };
+  const Case cases[] = {
+      {"21 by 21", 1,
+       "7621\x1F"
+       "21\x1F",
+       0, 21, 21},
+      {"different sizes, text after", 1,
+       "765\x1F"
+       "177\x1Fzz",
+       0, 5, 177},
+      {"one separator only", 1,
+       "7621\x1F"
+       "21",
+       -30, 21, UNSET},
+      {"no separator", 1, "762121", -30, UNSET, UNSET},
+      {"wrong start", 1,
+       "7721\x1F"
+       "21\x1F",
+       -30, UNSET, UNSET},
+      {"just a 7", 1, "7", -30, UNSET, UNSET},
+      {"18 characters", 1,
+       "761\x1F"
+       "1\x1F" +
+           std::string(12, 'x'),
+       0, 1, 1},
+      {"19 characters", 1,
+       "761\x1F"
+       "1\x1F" +
+           std::string(13, 'x'),
+       -30, UNSET, UNSET},
+      {"class without bit 0", 0x10000,
+       "7621\x1F"
+       "21\x1F",
+       -3, UNSET, UNSET},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.title);
+    std::vector<char> reply(c.reply.begin(), c.reply.end());
+    reply.push_back('\0');
+    int h = UNSET, v = UNSET;
+    EXPECT_EQ(c.rc, ovik_cmd_parse_qr_code_size(c.cls, reply.data(), &h, &v));
+    EXPECT_EQ(c.h, h);
+    EXPECT_EQ(c.v, v);
+  }
 }
 
 TEST(Parsers, SymbolSizeReplyWithoutTerminatorIsNotOverrun)
 {
-    std::array<char, 19> reply;
-    reply.fill('1');
-    reply[0] = '7';
-    reply[1] = '6';
-    int h = UNSET, v = UNSET;
-    EXPECT_EQ(-30, ovik_cmd_parse_qr_code_size(1, reply.data(), &h, &v));
-    EXPECT_EQ(-30, ovik_cmd_parse_qr_code_size(1, nullptr, &h, &v));
-    EXPECT_EQ(-1, ovik_cmd_parse_qr_code_size(1, reply.data(), &h, nullptr));
-    EXPECT_EQ(UNSET, h);
+  std::array<char, 19> reply;
+  reply.fill('1');
+  reply[0] = '7';
+  reply[1] = '6';
+  int h = UNSET, v = UNSET;
+  EXPECT_EQ(-30, ovik_cmd_parse_qr_code_size(1, reply.data(), &h, &v));
+  EXPECT_EQ(-30, ovik_cmd_parse_qr_code_size(1, nullptr, &h, &v));
+  EXPECT_EQ(-1, ovik_cmd_parse_qr_code_size(1, reply.data(), &h, nullptr));
+  EXPECT_EQ(UNSET, h);
 }
 
 namespace {
 
 struct Found {
-    int rc;
-    uint8_t m;
-    int x, y, bpr;
-    uint32_t pos;
-    int len;
-    bool operator==(const Found &) const = default;
+  int rc;
+  uint8_t m;
+  int x, y, bpr;
+  uint32_t pos;
+  int len;
+  bool operator==(const Found &) const = default;
 };
 
 // Scans bytes with every output prefilled with nonzero values.
 Found scan(uint32_t cls, const std::vector<uint8_t> &d)
 {
-    Found f{0, 0xAA, 99, 99, 99, 99, 99};
-    f.rc = ovik_cmds_find_raster_imgdata(cls, d.data(), uint32_t(d.size()), &f.m, &f.x, &f.y, &f.bpr, &f.pos, &f.len);
-    return f;
+  Found f{0, 0xAA, 99, 99, 99, 99, 99};
+  f.rc = ovik_cmds_find_raster_imgdata(cls, d.data(), uint32_t(d.size()), &f.m, &f.x, &f.y, &f.bpr, &f.pos, &f.len);
+  return f;
 }
 
 // Readable form of a scan result for failure messages.
 void PrintTo(const Found &f, std::ostream *os)
 {
-    *os << "rc " << f.rc << " m " << int(f.m) << " x " << f.x << " y " << f.y << " bpr " << f.bpr << " pos " << f.pos
-        << " len " << f.len;
+  *os << "rc " << f.rc << " m " << int(f.m) << " x " << f.x << " y " << f.y << " bpr " << f.bpr << " pos " << f.pos
+      << " len " << f.len;
 }
 
 } // namespace
 
 TEST(Parsers, RasterCommandScan)
 {
-    const std::vector<uint8_t> cmd = {0x1B, 0x40, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x03, 0x00, 1, 2, 3, 4, 5, 6};
-    const Found none{0, 0, 0, 0, 0, 0, 0};
-    EXPECT_EQ((Found{0, 0, 2, 3, 2, 2, 14}), scan(1, cmd));
+  const std::vector<uint8_t> cmd = {0x1B, 0x40, 0x1D, 0x76, 0x30, 0x00, 0x02, 0x00, 0x03, 0x00, 1, 2, 3, 4, 5, 6};
+  const Found none{0, 0, 0, 0, 0, 0, 0};
+  EXPECT_EQ((Found{0, 0, 2, 3, 2, 2, 14}), scan(1, cmd));
 
-    std::vector<uint8_t> after_other = {0x1D, 0x21, 0x00};
-    after_other.insert(after_other.end(), cmd.begin(), cmd.end());
-    EXPECT_EQ(none, scan(1, after_other));
+  std::vector<uint8_t> after_other = {0x1D, 0x21, 0x00};
+  after_other.insert(after_other.end(), cmd.begin(), cmd.end());
+  EXPECT_EQ(none, scan(1, after_other));
 
-    const std::vector<uint8_t> wide = {0x1D, 0x76, 0x30, 0x33, 0x10, 0x01, 0x00, 0x02, 0xFF};
-    EXPECT_EQ((Found{0, 0x33, 0x110, 0x200, 0x110, 0, 0x110 * 0x200 + 8}), scan(1, wide));
+  const std::vector<uint8_t> wide = {0x1D, 0x76, 0x30, 0x33, 0x10, 0x01, 0x00, 0x02, 0xFF};
+  EXPECT_EQ((Found{0, 0x33, 0x110, 0x200, 0x110, 0, 0x110 * 0x200 + 8}), scan(1, wide));
 
-    // The header must be followed by at least one byte.
-    EXPECT_EQ(none, scan(1, std::vector<uint8_t>(wide.begin(), wide.end() - 1)));
-    EXPECT_EQ(none, scan(1, {0x1B, 0x40, 0x0A}));
-    EXPECT_EQ(none, scan(1, {0x00, 0x1D}));
-    EXPECT_EQ(none, scan(1, {}));
-    EXPECT_EQ((Found{-3, 0, 0, 0, 0, 0, 0}), scan(0x10000, cmd));
+  // The header must be followed by at least one byte.
+  EXPECT_EQ(none, scan(1, std::vector<uint8_t>(wide.begin(), wide.end() - 1)));
+  EXPECT_EQ(none, scan(1, {0x1B, 0x40, 0x0A}));
+  EXPECT_EQ(none, scan(1, {0x00, 0x1D}));
+  EXPECT_EQ(none, scan(1, {}));
+  EXPECT_EQ((Found{-3, 0, 0, 0, 0, 0, 0}), scan(0x10000, cmd));
 
-    // x * y + 8 beyond an int is not reported as a length.
-    const std::vector<uint8_t> huge = {0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
-    EXPECT_EQ((Found{-1, 0, 0, 0, 0, 0, 0}), scan(1, huge));
+  // x * y + 8 beyond an int is not reported as a length.
+  const std::vector<uint8_t> huge = {0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
+  EXPECT_EQ((Found{-1, 0, 0, 0, 0, 0, 0}), scan(1, huge));
 }

@@ -93,7 +93,8 @@ TEST(JobTrace, EveryBlockOfAJobIsTracedAsTheBytesThePrinterGot)
   second.copies = 2;
   second.pixels = noise(second.size(), 23);
   temp_dir dir;
-  write_text(dir.file("test.ppd"), ppd_text(ovik_printer_model_brief_find_by_id(0x1001)->name, {{"PostPrintAction", "3"}}));
+  write_text(dir.file("test.ppd"),
+             ppd_text(ovik_printer_model_brief_find_by_id(0x1001)->name, {{"PostPrintAction", "3"}}));
   run_options o;
   o.args = {"1", "user", "title", "1", "CutPaperLength=10 CutMode=2"};
   o.env = {{"PPD", dir.file("test.ppd")}, {"OVIK_TRACE", dir.file("trace")}};

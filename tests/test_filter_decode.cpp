@@ -14,7 +14,8 @@ namespace {
 using bytes_t = std::vector<uint8_t>;
 
 // Bytes from hex text such as "1B 4A FF".
-bytes_t hex(const std::string &text) {
+bytes_t hex(const std::string &text)
+{
   bytes_t out;
   for (size_t i = 0; i + 1 < text.size(); ++i)
     if (std::isxdigit(uint8_t(text[i])) && std::isxdigit(uint8_t(text[i + 1]))) {
@@ -25,24 +26,30 @@ bytes_t hex(const std::string &text) {
 }
 
 // Concatenates byte strings.
-bytes_t cat(std::initializer_list<bytes_t> parts) {
+bytes_t cat(std::initializer_list<bytes_t> parts)
+{
   bytes_t out;
-  for (const bytes_t &p : parts) out.insert(out.end(), p.begin(), p.end());
+  for (const bytes_t &p : parts)
+    out.insert(out.end(), p.begin(), p.end());
   return out;
 }
 
 // A packet from its bytes 0..13+n, with its CRC appended low byte first.
-bytes_t with_crc(bytes_t packet) {
+bytes_t with_crc(bytes_t packet)
+{
   uint32_t crc = packet_crc(std::span(packet).subspan(2));
-  for (int i = 0; i < 4; ++i) packet.push_back(uint8_t(crc >> (8 * i)));
+  for (int i = 0; i < 4; ++i)
+    packet.push_back(uint8_t(crc >> (8 * i)));
   return packet;
 }
 
 // The listing of a stream: one line per record, then the summary.
-std::vector<std::string> listing(const bytes_t &stream) {
+std::vector<std::string> listing(const bytes_t &stream)
+{
   decode_result decoded = decode_stream(stream);
   std::vector<std::string> lines;
-  for (const decode_record &r : decoded.records) lines.push_back(format_record(r, stream));
+  for (const decode_record &r : decoded.records)
+    lines.push_back(format_record(r, stream));
   lines.push_back(format_summary(decoded.summary));
   return lines;
 }
@@ -51,11 +58,12 @@ const bytes_t doc_start = hex("1B 1A 01 02 01 00 00 00 00 00 04 00 00 00 0A 00 0
 const bytes_t paper_type = hex("1B 1A 01 01 01 01 01 00 00 00 07 00 00 00 02 00 01 CE 00 01 00 12 CD 37 5B");
 const bytes_t two_row_header =
     hex("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 02 00 02 00 00 01 00 00 00 00 A7 9B 3F 10");
-const bytes_t two_row_bitmap = hex(
-    "1B 1A 01 04 02 00 00 00 00 00 10 00 00 00 05 00 00 00 00 00 00 00 04 00 00 00 FF 00 0F F0 23 B2 B4 70");
+const bytes_t two_row_bitmap =
+    hex("1B 1A 01 04 02 00 00 00 00 00 10 00 00 00 05 00 00 00 00 00 00 00 04 00 00 00 FF 00 0F F0 23 B2 B4 70");
 
 // The packet CRC starts from 0xFFFFFFFF, so it differs from the common CRC-32.
-TEST(PacketCrc, MatchesTheKnownValues) {
+TEST(PacketCrc, MatchesTheKnownValues)
+{
   const std::pair<std::string, uint32_t> cases[] = {{"123456789", 0xD202D277}, {"abc", 0x359A672F}};
   for (const auto &[text, crc] : cases)
     EXPECT_EQ(packet_crc(std::span(reinterpret_cast<const uint8_t *>(text.data()), text.size())), crc) << text;
@@ -69,14 +77,18 @@ struct listed_case {
 
 class Listing : public testing::TestWithParam<listed_case> {};
 
-TEST_P(Listing, ListsEveryRecord) { EXPECT_EQ(listing(GetParam().stream), GetParam().lines); }
+TEST_P(Listing, ListsEveryRecord)
+{
+  EXPECT_EQ(listing(GetParam().stream), GetParam().lines);
+}
 
 const std::string quiet_tail = " pulses=0 beeps=0 logos=0 form_feeds=0";
 
 INSTANTIATE_TEST_SUITE_P(
     Streams, Listing,
     testing::Values(
-        listed_case{"document_start", doc_start,
+        listed_case{"document_start",
+                    doc_start,
                     {"00000000  packet   document start (kind 2), 22 bytes; CRC 96F2E156 ok",
                      "summary: bytes=22 packets=1 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
@@ -164,12 +176,13 @@ INSTANTIATE_TEST_SUITE_P(
                          quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=3"}}),
     [](const auto &info) { return std::string(info.param.title); });
 
-TEST(Decode, BlankStripOf600RowsIsThreeBlankRasterImages) {
+TEST(Decode, BlankStripOf600RowsIsThreeBlankRasterImages)
+{
   bytes_t strip;
   for (uint8_t rows : {0xFF, 0xFF, 0x5A}) {
     strip = cat({strip, hex("1D 76 30 00 01 00"), {rows, 0x00}, bytes_t(rows, 0)});
   }
-  ASSERT_EQ(strip.size(), 624u);  // three 8-byte headers and 600 row bytes
+  ASSERT_EQ(strip.size(), 624u); // three 8-byte headers and 600 row bytes
   std::vector<std::string> lines = listing(strip);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "00000000  command  GS v 0 raster image: m=0 x=1 y=255, 255 data bytes, blank"
@@ -181,22 +194,26 @@ TEST(Decode, BlankStripOf600RowsIsThreeBlankRasterImages) {
   EXPECT_EQ(s.raster_images, 0u);
 }
 
-TEST(Decode, PageTrimmedToZeroRowsIsAnEmptyBitmap) {
+TEST(Decode, PageTrimmedToZeroRowsIsAnEmptyBitmap)
+{
   bytes_t header = with_crc(hex("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 48 00 00 00 00 01 00 00 00 00"));
   bytes_t bitmap = hex("1B 1A 01 04 02 00 00 00 00 00 0C 00 00 00 05 00 00 00 00 00 00 00 00 00 00 00 13 56 57 6F");
   std::vector<std::string> lines = listing(cat({header, bitmap}));
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(lines[1], "00000020  packet   bitmap (kind 4), 30 bytes: seq=0 data_bytes=0 rows=0 row_bytes=72; CRC 6F575613 ok");
+  EXPECT_EQ(lines[1],
+            "00000020  packet   bitmap (kind 4), 30 bytes: seq=0 data_bytes=0 rows=0 row_bytes=72; CRC 6F575613 ok");
   EXPECT_NE(lines[2].find(" problems=0 stop_offset=-1"), std::string::npos) << lines[2];
 }
 
-TEST(Decode, MisfitPacketsAreNamedAsProblems) {
+TEST(Decode, MisfitPacketsAreNamedAsProblems)
+{
   // A bitmap whose data length field disagrees and that follows no page header.
   bytes_t bitmap = with_crc(hex("1B 1A 01 04 02 00 00 00 00 00 0D 00 00 00 05 00 03 00 00 00 00 00 02 00 00 00 FF"));
   std::vector<std::string> lines = listing(bitmap);
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_NE(lines[0].find("; problem: data length field 2, body carries 1; no page header before this bitmap"),
-            std::string::npos) << lines[0];
+            std::string::npos)
+      << lines[0];
   // A kind the format does not have, framed and checked: a packet only while its CRC holds.
   bytes_t odd = with_crc(hex("1B 1A 01 07 01 00 00 00 00 00 01 00 00 00 AA"));
   std::string line = listing(odd)[0];
@@ -208,7 +225,8 @@ TEST(Decode, MisfitPacketsAreNamedAsProblems) {
 
 // A stream with a record of each shape; every prefix must decode to whole
 // records followed, inside a record, by a stop at that record's offset.
-TEST(Decode, EveryTruncationStopsAtTheRecordItCuts) {
+TEST(Decode, EveryTruncationStopsAtTheRecordItCuts)
+{
   bytes_t stream = cat({paper_type, doc_start, two_row_header, two_row_bitmap, hex("1B 4A 10 1D 56 41 00"),
                         hex("1D 76 30 20 02 00 02 00 01 FF 00 FF 0F 1B 28 41 05 00 61 64 01 01 01")});
   decode_result whole = decode_stream(stream);
@@ -225,7 +243,8 @@ TEST(Decode, EveryTruncationStopsAtTheRecordItCuts) {
     EXPECT_EQ(at, cut);
     const decode_record *cut_record = nullptr;
     for (const decode_record &r : whole.records)
-      if (r.offset < cut && cut < r.offset + r.length) cut_record = &r;
+      if (r.offset < cut && cut < r.offset + r.length)
+        cut_record = &r;
     if (!cut_record) {
       EXPECT_EQ(part.summary.stop_offset, -1) << "cut " << cut;
       continue;
@@ -240,16 +259,19 @@ TEST(Decode, EveryTruncationStopsAtTheRecordItCuts) {
 }
 
 // Random and mutated streams: no crash, and the records tile the input exactly.
-TEST(Decode, BrokenInputAlwaysDecodesToRecordsCoveringIt) {
+TEST(Decode, BrokenInputAlwaysDecodesToRecordsCoveringIt)
+{
   std::mt19937 random(7);
   bytes_t valid = cat({paper_type, doc_start, two_row_header, two_row_bitmap, hex("1B 4A FF 1D 56 42 00")});
   for (int round = 0; round < 400; ++round) {
     bytes_t input = valid;
     if (round % 2) {
       input.resize(random() % 300);
-      for (uint8_t &b : input) b = uint8_t(random() % 4 ? random() : 0x1B + (random() % 3));
+      for (uint8_t &b : input)
+        b = uint8_t(random() % 4 ? random() : 0x1B + (random() % 3));
     } else {
-      for (int k = 0; k < 3; ++k) input[random() % input.size()] = uint8_t(random());
+      for (int k = 0; k < 3; ++k)
+        input[random() % input.size()] = uint8_t(random());
     }
     decode_result decoded = decode_stream(input);
     size_t at = 0;
@@ -269,9 +291,11 @@ struct packbits_case {
   bytes_t coded, row;
 };
 
-TEST(PackBits, DecodesTheDocumentedExamples) {
+TEST(PackBits, DecodesTheDocumentedExamples)
+{
   bytes_t ramp(128), last_of_129(129);
-  for (int i = 0; i < 129; ++i) last_of_129[i] = uint8_t(i);
+  for (int i = 0; i < 129; ++i)
+    last_of_129[i] = uint8_t(i);
   std::copy_n(last_of_129.begin(), 128, ramp.begin());
   const packbits_case cases[] = {
       {hex("FF 01 01 02 03"), hex("01 01 02 03")},
@@ -292,7 +316,8 @@ TEST(PackBits, DecodesTheDocumentedExamples) {
   }
 }
 
-TEST(PackBits, ReportsShortSourcesAndRunsPastTheRow) {
+TEST(PackBits, ReportsShortSourcesAndRunsPastTheRow)
+{
   bytes_t row(4);
   packbits_row short_source = packbits_decode_row(hex("03 01 02").data(), 3, row.data(), 4);
   EXPECT_FALSE(short_source.complete);
@@ -303,15 +328,18 @@ TEST(PackBits, ReportsShortSourcesAndRunsPastTheRow) {
 }
 
 // Whatever the row, tiff_compression's output decodes back to exactly that row.
-TEST(PackBits, RoundTripsTheFilterCompressor) {
+TEST(PackBits, RoundTripsTheFilterCompressor)
+{
   std::mt19937 random(11);
   std::vector<size_t> widths = {1, 2, 3, 127, 128, 129, 130, 255, 256, 257, 300};
-  for (int i = 0; i < 60; ++i) widths.push_back(1 + random() % 600);
+  for (int i = 0; i < 60; ++i)
+    widths.push_back(1 + random() % 600);
   for (size_t width : widths) {
     for (int shape = 0; shape < 6; ++shape) {
       const uint32_t rows = 3;
       bytes_t source(width * rows);
-      for (size_t j = 0; j < source.size(); ++j) source[j] = uint8_t(random() % (shape + 2));
+      for (size_t j = 0; j < source.size(); ++j)
+        source[j] = uint8_t(random() % (shape + 2));
       // A run of equal bytes starting anywhere, as long as a whole row or more.
       size_t run_start = random() % source.size();
       size_t run_length = std::min(source.size() - run_start, size_t(random() % (width + 130)));
@@ -323,8 +351,8 @@ TEST(PackBits, RoundTripsTheFilterCompressor) {
       bytes_t decoded(source.size());
       size_t at = 0;
       for (uint32_t r = 0; r < rows; ++r) {
-        packbits_row row = packbits_decode_row(coded.data() + at, size_t(coded_length) - at,
-                                               decoded.data() + r * width, width);
+        packbits_row row =
+            packbits_decode_row(coded.data() + at, size_t(coded_length) - at, decoded.data() + r * width, width);
         ASSERT_TRUE(row.complete && !row.overrun) << "width " << width << " row " << r;
         at += row.consumed;
       }
@@ -335,31 +363,36 @@ TEST(PackBits, RoundTripsTheFilterCompressor) {
 }
 
 // The canvas as text: '.' paper, '#' ink, '-' beyond the paper, 'C' full cut.
-std::vector<std::string> picture(const render_bitmap &b) {
+std::vector<std::string> picture(const render_bitmap &b)
+{
   const char glyphs[] = ".#-XCpfs";
   std::vector<std::string> rows;
   for (uint32_t y = 0; y < b.height; ++y) {
     std::string row;
-    for (uint32_t x = 0; x < b.width; ++x) row += glyphs[b.pixels[size_t(y) * b.width + x]];
+    for (uint32_t x = 0; x < b.width; ++x)
+      row += glyphs[b.pixels[size_t(y) * b.width + x]];
     rows.push_back(row);
   }
   return rows;
 }
 
 // Decodes and renders a stream on paper of the given width (0: inferred).
-render_bitmap render(const bytes_t &stream, uint32_t paper_width = 0) {
+render_bitmap render(const bytes_t &stream, uint32_t paper_width = 0)
+{
   render_options options;
   options.paper_width = paper_width;
   return render_records(decode_stream(stream), stream, options);
 }
 
-TEST(Render, TwoRowPageGivesItsPixels) {
+TEST(Render, TwoRowPageGivesItsPixels)
+{
   render_bitmap b = render(cat({paper_type, doc_start, two_row_header, two_row_bitmap}));
   EXPECT_EQ(b.paper_width, 16u);
   EXPECT_EQ(picture(b), (std::vector<std::string>{"########........", "....########...."}));
 }
 
-TEST(Render, CompressedRasterLandsAfterMarginAndJustification) {
+TEST(Render, CompressedRasterLandsAfterMarginAndJustification)
+{
   // 8 dots of margin, then a centred one-byte image on 32-dot paper; a feed and a full cut.
   bytes_t stream = hex("1D 4C 08 00 1B 61 01 1D 76 30 20 01 00 02 00 00 F0 00 81 1B 4A 01 1D 56 41 00");
   EXPECT_EQ(picture(render(stream, 32)), (std::vector<std::string>{
@@ -372,14 +405,17 @@ TEST(Render, CompressedRasterLandsAfterMarginAndJustification) {
                                          }));
 }
 
-TEST(Render, ContentWiderThanThePaperIsDrawnBeyondIt) {
+TEST(Render, ContentWiderThanThePaperIsDrawnBeyondIt)
+{
   bytes_t stream = hex("1D 76 30 00 02 00 01 00 81 81");
   EXPECT_EQ(picture(render(stream, 12)), std::vector<std::string>{"#......##...---X"});
 }
 
-TEST(Render, EndlessFeedsStopAtThePixelLimit) {
+TEST(Render, EndlessFeedsStopAtThePixelLimit)
+{
   bytes_t stream;
-  for (int i = 0; i < 1000; ++i) stream = cat({stream, hex("1D 76 30 00 00 00 FF FF")});
+  for (int i = 0; i < 1000; ++i)
+    stream = cat({stream, hex("1D 76 30 00 00 00 FF FF")});
   render_options options;
   options.paper_width = 64;
   options.max_pixels = 64 * 5000;
@@ -389,7 +425,8 @@ TEST(Render, EndlessFeedsStopAtThePixelLimit) {
   EXPECT_EQ(decode_stream(stream).summary.feed_rows, 65535000u);
 }
 
-TEST(Render, WritesAPngOfTheStrip) {
+TEST(Render, WritesAPngOfTheStrip)
+{
   render_bitmap b = render(cat({two_row_header, two_row_bitmap}));
   std::string path = testing::TempDir() + "ovik_decode_test.png";
   ASSERT_EQ(write_png(b, path.c_str()), "");
@@ -400,8 +437,7 @@ TEST(Render, WritesAPngOfTheStrip) {
   std::fclose(file);
   std::remove(path.c_str());
   // Signature, IHDR, width 16, height 2.
-  EXPECT_EQ(bytes_t(head, head + 24),
-            hex("89 50 4E 47 0D 0A 1A 0A 00 00 00 0D 49 48 44 52 00 00 00 10 00 00 00 02"));
+  EXPECT_EQ(bytes_t(head, head + 24), hex("89 50 4E 47 0D 0A 1A 0A 00 00 00 0D 49 48 44 52 00 00 00 10 00 00 00 02"));
 }
 
-}  // namespace
+} // namespace

@@ -101,7 +101,8 @@ TEST(DecodeFilterOutput, TheListingNamesEveryPartOfAJob)
   temp_dir dir;
   write_text(dir.file("test.ppd"), ppd_text(ovik_printer_model_brief_find_by_id(0x1001)->name));
   run_options o;
-  o.args = {"1", "user", "title", "1", "PrintDensity=4 BeepControl=1 Drawer1=2 PostPrintAction=2 CutPaperLength=5 CutMode=1"};
+  o.args = {"1", "user", "title", "1",
+            "PrintDensity=4 BeepControl=1 Drawer1=2 PostPrintAction=2 CutPaperLength=5 CutMode=1"};
   o.env = {{"PPD", dir.file("test.ppd")}};
   o.input = make_raster({p});
   run_result r = run_filter(o);

@@ -85,8 +85,8 @@ struct process {
 };
 
 /* Starts the filter on the given descriptors, as user uid when uid is not -1. */
-process start(const std::vector<std::string> &args, const std::map<std::string, std::string> &env, int in,
-              int out, int err, int uid = -1)
+process start(const std::vector<std::string> &args, const std::map<std::string, std::string> &env, int in, int out,
+              int err, int uid = -1)
 {
   c_strings argv(filter_argv(args));
   std::map<std::string, std::string> full_env = {{"OVIK_HOLD", "/nonexistent"}};
@@ -175,8 +175,7 @@ struct FaultTest : ::testing::Test {
 
 /* ---------- cancelling ---------- */
 
-const std::vector<page_spec> cancel_pages = {page(300, 250, 2), page(200, 30, 1), page(300, 120, 3),
-                                             page(150, 149, 2)};
+const std::vector<page_spec> cancel_pages = {page(300, 250, 2), page(200, 30, 1), page(300, 120, 3), page(150, 149, 2)};
 
 TEST_F(FaultTest, SigtermAtRandomMomentsLeavesWholePagesWithAllTheirCopies)
 {
@@ -350,7 +349,10 @@ struct ppd_case {
   std::string error;
 };
 
-void PrintTo(const ppd_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ppd_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class BrokenPpd : public FaultTest, public ::testing::WithParamInterface<ppd_case> {};
 
@@ -406,8 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "ERROR:Raster("},
         ppd_case{"NoShortNickName", [](temp_dir &d) { return ppd_file(d, "*PPD-Adobe: \"4.3\"\n*ModelName: \"X\"\n"); },
                  wrong_model},
-        ppd_case{"UnknownModel", [](temp_dir &d) { return ppd_file(d, ppd_text("Tern 80A (not this)")); },
-                 wrong_model},
+        ppd_case{"UnknownModel", [](temp_dir &d) { return ppd_file(d, ppd_text("Tern 80A (not this)")); }, wrong_model},
         ppd_case{"ModelNameInOtherCase",
                  [](temp_dir &d) {
                    std::string upper = receipt80;
@@ -461,10 +462,21 @@ TEST_F(FaultTest, APpdTheFilterUserCannotReadEndsTheJob)
 TEST_F(FaultTest, GarbageOptionsNeverBreakTheStream)
 {
   std::vector<std::string> options = {
-      "=", "==", "'", "\"", "{", "}", "a='b", "x={y={z=", "PageSize", "PageSize= Resolution=",
-      "Resolution=-300dpi PageSize=-80x210mm", "Resolution=0 PostPrintAction=1 FormfeedLength=50",
+      "=",
+      "==",
+      "'",
+      "\"",
+      "{",
+      "}",
+      "a='b",
+      "x={y={z=",
+      "PageSize",
+      "PageSize= Resolution=",
+      "Resolution=-300dpi PageSize=-80x210mm",
+      "Resolution=0 PostPrintAction=1 FormfeedLength=50",
       "Resolution=99999999999999999999 PostPrintAction=2 CutPaperLength=10 CutMode=2",
-      "CutPaperLength=2147483647 PostPrintAction=3 CutMode=1", "CutPaperLength=-2147483648 PostPrintAction=2",
+      "CutPaperLength=2147483647 PostPrintAction=3 CutMode=1",
+      "CutPaperLength=-2147483648 PostPrintAction=2",
       "FormfeedLength=99999999 PostPrintAction=1 PaperSaveMode=3",
       "ExternalBeepControl=1 ExternalBeepRepeat=2147483647 ExternalBeepDuration=-1 ExternalBeepInterval=99999",
       "BeepControl=2 BeepRepeat=-1 BeepDuration=4294967296 BeepInterval=-2147483649",
@@ -520,8 +532,8 @@ std::map<std::string, std::string> snapshot(const std::string &path)
     std::string name = e->d_name, full = path + "/" + name;
     struct stat st {};
     lstat(full.c_str(), &st);
-    std::string what = std::to_string(st.st_mode) + ":" + std::to_string(st.st_uid) + ":" +
-                       std::to_string(st.st_nlink) + ":";
+    std::string what =
+        std::to_string(st.st_mode) + ":" + std::to_string(st.st_uid) + ":" + std::to_string(st.st_nlink) + ":";
     if (S_ISREG(st.st_mode))
       what += read_text(full);
     else if (S_ISLNK(st.st_mode)) {
@@ -544,7 +556,10 @@ struct trace_case {
   const char *path = "trace"; /* OVIK_TRACE: absolute, or inside the planted directory */
 };
 
-void PrintTo(const trace_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const trace_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class HostileTracePath : public FaultTest, public ::testing::WithParamInterface<trace_case> {};
 

@@ -33,14 +33,14 @@ page_spec small_page(unsigned rows, unsigned copies = 1, unsigned seed = 1)
 
 struct golden_job {
   const char *name;
-  int32_t model;                                /* catalogue id; 0: a name no row has */
-  std::map<std::string, std::string> ppd;       /* PPD default choices */
-  std::string options;                          /* argv[5] */
+  int32_t model;                          /* catalogue id; 0: a name no row has */
+  std::map<std::string, std::string> ppd; /* PPD default choices */
+  std::string options;                    /* argv[5] */
   std::vector<page_spec> pages;
   raster_version version = raster_version::v3;
-  size_t cut_at = 0;                            /* nonzero: the raster ends after this many bytes */
-  bool from_file = false;                       /* the raster as argv[6] */
-  bool usage_error = false;                     /* one argument too few */
+  size_t cut_at = 0;        /* nonzero: the raster ends after this many bytes */
+  bool from_file = false;   /* the raster as argv[6] */
+  bool usage_error = false; /* one argument too few */
 };
 
 std::vector<golden_job> golden_jobs()
@@ -50,23 +50,42 @@ std::vector<golden_job> golden_jobs()
   return {
       {"default", 0x1001, {}, "", {small_page(12)}},
       {"cut-at-end", 0x1001, {}, "PostPrintAction=2 CutPaperLength=10 CutMode=2", {small_page(12)}},
-      {"cut-every-page", 0x1001, {{"PostPrintAction", "3"}}, "CutPaperLength=15 CutMode=1 PaperSaveMode=2",
+      {"cut-every-page",
+       0x1001,
+       {{"PostPrintAction", "3"}},
+       "CutPaperLength=15 CutMode=1 PaperSaveMode=2",
        {small_page(9, 2), small_page(6, 1, 2)}},
-      {"peripherals", 0x1486, {{"BeepControl", "1"}, {"PrintLogo", "2"}},
+      {"peripherals",
+       0x1486,
+       {{"BeepControl", "1"}, {"PrintLogo", "2"}},
        "BeepRepeat=3 BeepDuration=2 BeepInterval=1 ExternalBeepControl=2 ExternalBeepRepeat=2 "
        "ExternalBeepDuration=2 ExternalBeepInterval=1 Drawer1=1 Drawer2=2 LogoIndex=2 LogoAlign=2 "
        "PrintDensity=5 PaperType=1",
        {small_page(6)}},
-      {"refused-commands", 0x1001, {}, "BeepControl=2 BeepRepeat=64 PrintLogo=1 LogoIndex=80 LogoAlign=0 "
+      {"refused-commands",
+       0x1001,
+       {},
+       "BeepControl=2 BeepRepeat=64 PrintLogo=1 LogoIndex=80 LogoAlign=0 "
        "Drawer1=2 PaperType=3 CutMode=5",
        {small_page(6)}},
       {"feed-step", 0x1955, {}, "PostPrintAction=1 FormfeedLength=10 PaperType=2", {small_page(9), small_page(3)}},
-      {"class-without-escpos", 0x3102, {}, "PostPrintAction=2 CutPaperLength=10 CutMode=2 BeepControl=1",
+      {"class-without-escpos",
+       0x3102,
+       {},
+       "PostPrintAction=2 CutPaperLength=10 CutMode=2 BeepControl=1",
        {small_page(6)}},
-      {"resolution-and-size", 0x1001, {{"PageSize", "58x210mm"}}, "Resolution=300dpi PaperSaveBottom=0",
-       {small_page(6), small_page(6, 1, 3)}, raster_version::v2_compressed},
-      {"odd-values", 0x1001, {}, "Resolution=abc PrintDensity=None PageSize=wide CutPaperLength=-99999999999",
-       {small_page(3)}, raster_version::v1},
+      {"resolution-and-size",
+       0x1001,
+       {{"PageSize", "58x210mm"}},
+       "Resolution=300dpi PaperSaveBottom=0",
+       {small_page(6), small_page(6, 1, 3)},
+       raster_version::v2_compressed},
+      {"odd-values",
+       0x1001,
+       {},
+       "Resolution=abc PrintDensity=None PageSize=wide CutPaperLength=-99999999999",
+       {small_page(3)},
+       raster_version::v1},
       {"masked-options", 0x1001, {{"CutMode", "1"}}, "CutMode=2 Title=a\nSTATE:+x", {small_page(3)}},
       {"no-pages", 0x1001, {}, "PostPrintAction=2 CutPaperLength=5 CutMode=2", {}},
       {"raster-file", 0x1001, {}, "", {small_page(6, 3)}, raster_version::v3, 0, true},
@@ -143,19 +162,18 @@ TEST_P(Golden, StreamStatusLinesAndTraceAreThoseRecorded)
     size_t i = 0;
     while (i < a.size() && i < e.size() && a[i] == e[i])
       i++;
-    ADD_FAILURE() << "traces differ at line " << i + 1 << "\n  actual:   "
-                  << (i < a.size() ? a[i].substr(0, 200) : "(end)") << "\n  recorded: "
-                  << (i < e.size() ? e[i].substr(0, 200) : "(end)");
+    ADD_FAILURE() << "traces differ at line " << i + 1
+                  << "\n  actual:   " << (i < a.size() ? a[i].substr(0, 200) : "(end)")
+                  << "\n  recorded: " << (i < e.size() ? e[i].substr(0, 200) : "(end)");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Filter, Golden, ::testing::ValuesIn(golden_jobs()),
-                         [](const auto &info) {
-                           std::string n = info.param.name;
-                           for (char &c : n)
-                             if (c == '-')
-                               c = '_';
-                           return n;
-                         });
+INSTANTIATE_TEST_SUITE_P(Filter, Golden, ::testing::ValuesIn(golden_jobs()), [](const auto &info) {
+  std::string n = info.param.name;
+  for (char &c : n)
+    if (c == '-')
+      c = '_';
+  return n;
+});
 
 } // namespace

@@ -43,92 +43,94 @@ TEST(DefaultJob, StatusLinesAreExact)
 {
   page_spec p = receipt_page();
   run_result r = run_job(receipt80, make_raster({p}), "");
-  std::string expected =
-      "INFO: rastertoovik filter started \n"
-      "DEBUG: rastertoovik compiled with OVIK library version 0.1.0\n"
-      "DEBUG:  \n"
-      "DEBUG: CUPS printing options \n"
-      "DEBUG: model            = 0x1001 \n"
-      "DEBUG: name             = " + receipt80 + " \n"
-      "DEBUG: type             = 0x10201 \n"
-      "DEBUG: printer_width    = 72 bytes \n"
-      "DEBUG: max_render_height= 12 \n"
-      "DEBUG: issupportshiftline= NO \n"
-      "DEBUG: islabelprinter   = NO \n"
-      "DEBUG: cut_spacing     = 0.000000 \n"
-      "DEBUG: motion_v        = 0.062500 \n"
-      "DEBUG: dot_unit         = 0.125123 \n"
-      "DEBUG: compression         = 0 \n"
-      "DEBUG: papertype        = 0 \n"
-      "DEBUG: pagemode         = NO \n"
-      "DEBUG: ticketmode       = NO \n"
-      "DEBUG: finalcut         = 0 \n"
-      "DEBUG: is_page_cut      = NO \n"
-      "DEBUG: fwdfeed          = 0 \n"
-      "DEBUG: backfeed         = 0 \n"
-      "DEBUG: speed            = -1 \n"
-      "DEBUG: density          = -1 \n"
-      "DEBUG: linespacing      = -1 \n"
-      "DEBUG: printlogo        = 0 \n"
-      "DEBUG: logoindex        = 0 \n"
-      "DEBUG: logoalign        = 0 \n"
-      "DEBUG: beepcontrol        = 0 \n"
-      "DEBUG: beepduration        = 0 \n"
-      "DEBUG: beepinterval        = 0 \n"
-      "DEBUG: beeptimes        = 1 \n"
-      "DEBUG: externalbeepcontrol        = 0 \n"
-      "DEBUG: externalbeepduration        = 0 \n"
-      "DEBUG: externalbeepinterval        = 0 \n"
-      "DEBUG: externalbeeptimes        = 1 \n"
-      "DEBUG: drawer1        = 0 \n"
-      "DEBUG: drawer2        = 0 \n"
-      "DEBUG: postprintaction       =2 \n"
-      "DEBUG: feeddistance        = 0 \n"
-      "DEBUG: cutdistance        = -1 \n"
-      "DEBUG: papersavemode        = 0 \n"
-      "DEBUG: papersavebottom        = 1 \n"
-      "PAGE: 1 1\n"
-      "INFO: AdvanceDistance:0\n"
-      "INFO: AdvanceMedia:0\n"
-      "INFO: Collate:FALSE\n"
-      "INFO: CutMedia:0\n"
-      "INFO: Duplex:FALSE\n"
-      "INFO: HWResolution:203203\n"
-      "INFO: ImagingBoundingBox:left0, bottom0, right0, top0\n"
-      "INFO: InsertSheet:FALSE\n"
-      "INFO: cups_jog_t:0\n"
-      "INFO: cups_edge_t:0\n"
-      "INFO: ManualFeed:FALSE\n"
-      "INFO: Margins:00\n"
-      "INFO: MediaClass:\n"
-      "INFO: MediaColor:\n"
-      "INFO: MediaPosition:0\n"
-      "INFO: MediaType:receipt\n"
-      "INFO: MediaWeight:0\n"
-      "INFO: MirrorPrint:FALSE\n"
-      "INFO: NegativePrint:FALSE\n"
-      "INFO: NumCopies:1\n"
-      "INFO: Orientation:0\n"
-      "INFO: OutputFaceUp:FALSE\n"
-      "INFO: OutputType:\n"
-      "INFO: PageSize:20435\n"
-      "INFO: Separations:FALSE\n"
-      "INFO: TraySwitch:FALSE\n"
-      "INFO: Tumble:FALSE\n"
-      "INFO: cupsBitsPerColor:1\n"
-      "INFO: cupsBitsPerPixel:1\n"
-      "INFO: cupsBytesPerLine:72\n"
-      "INFO: cupsColorOrder:0\n"
-      "INFO: cupsColorSpace:3\n"
-      "INFO: cupsCompression:0\n"
-      "INFO: cupsHeight:100\n"
-      "INFO: cupsMediaType:0\n"
-      "INFO: cupsRowCount:0\n"
-      "INFO: cupsRowFeed:0\n"
-      "INFO: cupsRowStep:0\n"
-      "INFO: cupsWidth:576\n"
-      "INFO: cupsHeight:100\n"
-      "DEBUG: rastertoovik filter finished " + cups_ok + "\n";
+  std::string expected = "INFO: rastertoovik filter started \n"
+                         "DEBUG: rastertoovik compiled with OVIK library version 0.1.0\n"
+                         "DEBUG:  \n"
+                         "DEBUG: CUPS printing options \n"
+                         "DEBUG: model            = 0x1001 \n"
+                         "DEBUG: name             = " +
+                         receipt80 +
+                         " \n"
+                         "DEBUG: type             = 0x10201 \n"
+                         "DEBUG: printer_width    = 72 bytes \n"
+                         "DEBUG: max_render_height= 12 \n"
+                         "DEBUG: issupportshiftline= NO \n"
+                         "DEBUG: islabelprinter   = NO \n"
+                         "DEBUG: cut_spacing     = 0.000000 \n"
+                         "DEBUG: motion_v        = 0.062500 \n"
+                         "DEBUG: dot_unit         = 0.125123 \n"
+                         "DEBUG: compression         = 0 \n"
+                         "DEBUG: papertype        = 0 \n"
+                         "DEBUG: pagemode         = NO \n"
+                         "DEBUG: ticketmode       = NO \n"
+                         "DEBUG: finalcut         = 0 \n"
+                         "DEBUG: is_page_cut      = NO \n"
+                         "DEBUG: fwdfeed          = 0 \n"
+                         "DEBUG: backfeed         = 0 \n"
+                         "DEBUG: speed            = -1 \n"
+                         "DEBUG: density          = -1 \n"
+                         "DEBUG: linespacing      = -1 \n"
+                         "DEBUG: printlogo        = 0 \n"
+                         "DEBUG: logoindex        = 0 \n"
+                         "DEBUG: logoalign        = 0 \n"
+                         "DEBUG: beepcontrol        = 0 \n"
+                         "DEBUG: beepduration        = 0 \n"
+                         "DEBUG: beepinterval        = 0 \n"
+                         "DEBUG: beeptimes        = 1 \n"
+                         "DEBUG: externalbeepcontrol        = 0 \n"
+                         "DEBUG: externalbeepduration        = 0 \n"
+                         "DEBUG: externalbeepinterval        = 0 \n"
+                         "DEBUG: externalbeeptimes        = 1 \n"
+                         "DEBUG: drawer1        = 0 \n"
+                         "DEBUG: drawer2        = 0 \n"
+                         "DEBUG: postprintaction       =2 \n"
+                         "DEBUG: feeddistance        = 0 \n"
+                         "DEBUG: cutdistance        = -1 \n"
+                         "DEBUG: papersavemode        = 0 \n"
+                         "DEBUG: papersavebottom        = 1 \n"
+                         "PAGE: 1 1\n"
+                         "INFO: AdvanceDistance:0\n"
+                         "INFO: AdvanceMedia:0\n"
+                         "INFO: Collate:FALSE\n"
+                         "INFO: CutMedia:0\n"
+                         "INFO: Duplex:FALSE\n"
+                         "INFO: HWResolution:203203\n"
+                         "INFO: ImagingBoundingBox:left0, bottom0, right0, top0\n"
+                         "INFO: InsertSheet:FALSE\n"
+                         "INFO: cups_jog_t:0\n"
+                         "INFO: cups_edge_t:0\n"
+                         "INFO: ManualFeed:FALSE\n"
+                         "INFO: Margins:00\n"
+                         "INFO: MediaClass:\n"
+                         "INFO: MediaColor:\n"
+                         "INFO: MediaPosition:0\n"
+                         "INFO: MediaType:receipt\n"
+                         "INFO: MediaWeight:0\n"
+                         "INFO: MirrorPrint:FALSE\n"
+                         "INFO: NegativePrint:FALSE\n"
+                         "INFO: NumCopies:1\n"
+                         "INFO: Orientation:0\n"
+                         "INFO: OutputFaceUp:FALSE\n"
+                         "INFO: OutputType:\n"
+                         "INFO: PageSize:20435\n"
+                         "INFO: Separations:FALSE\n"
+                         "INFO: TraySwitch:FALSE\n"
+                         "INFO: Tumble:FALSE\n"
+                         "INFO: cupsBitsPerColor:1\n"
+                         "INFO: cupsBitsPerPixel:1\n"
+                         "INFO: cupsBytesPerLine:72\n"
+                         "INFO: cupsColorOrder:0\n"
+                         "INFO: cupsColorSpace:3\n"
+                         "INFO: cupsCompression:0\n"
+                         "INFO: cupsHeight:100\n"
+                         "INFO: cupsMediaType:0\n"
+                         "INFO: cupsRowCount:0\n"
+                         "INFO: cupsRowFeed:0\n"
+                         "INFO: cupsRowStep:0\n"
+                         "INFO: cupsWidth:576\n"
+                         "INFO: cupsHeight:100\n"
+                         "DEBUG: rastertoovik filter finished " +
+                         cups_ok + "\n";
   EXPECT_EQ(r.err, expected);
 }
 
@@ -138,8 +140,8 @@ TEST(DefaultJob, CutAtDocumentEndAddsTheSeventyNineRowStripAndTheFullCut)
   bytes expected = default_start() + page_copy(p, 60, 0x00, 0) + raster_blank(79) + full_cut;
   run_result by_option = run_job(receipt80, make_raster({p}), "PostPrintAction=2 CutPaperLength=10 CutMode=2");
   EXPECT_STREAM(by_option.out, expected);
-  run_result by_ppd = run_job(receipt80, make_raster({p}), "",
-                              {{"PostPrintAction", "2"}, {"CutPaperLength", "10"}, {"CutMode", "2"}});
+  run_result by_ppd =
+      run_job(receipt80, make_raster({p}), "", {{"PostPrintAction", "2"}, {"CutPaperLength", "10"}, {"CutMode", "2"}});
   EXPECT_STREAM(by_ppd.out, expected);
 }
 
@@ -163,8 +165,8 @@ TEST_P(RasterVersions, EveryVersionGivesTheSameStream)
   run_result r = run_job(receipt80, make_raster({a, b}, GetParam()), "PostPrintAction=3 CutPaperLength=10 CutMode=2");
   bytes end_of_copy = raster_blank(79) + full_cut;
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_STREAM(r.out, default_start() + page_copy(a, 60, 0, 0) + end_of_copy + page_copy(a, 60, 0, 1) +
-                            end_of_copy + page_copy(b, 21, 0, 2) + end_of_copy);
+  EXPECT_STREAM(r.out, default_start() + page_copy(a, 60, 0, 0) + end_of_copy + page_copy(a, 60, 0, 1) + end_of_copy +
+                           page_copy(b, 21, 0, 2) + end_of_copy);
   EXPECT_TRUE(contains(r.err, "PAGE: 1 2\n")) << r.err;
   EXPECT_TRUE(contains(r.err, "PAGE: 2 1\n")) << r.err;
 }
@@ -219,7 +221,10 @@ struct trim_case {
   const char *options;
 };
 
-void PrintTo(const trim_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const trim_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class Trim : public ::testing::TestWithParam<trim_case> {};
 
@@ -244,14 +249,13 @@ page_spec with_dots(unsigned width, unsigned height, std::vector<std::pair<unsig
 
 INSTANTIATE_TEST_SUITE_P(
     Filter, Trim,
-    ::testing::Values(
-        trim_case{"LowestDotOnRow60", with_dots(576, 100, {{5, 59}}), 60, ""},
-        trim_case{"TrimOffSendsAllRows", with_dots(576, 100, {{5, 59}}), 100, "PaperSaveBottom=0"},
-        trim_case{"BlankPageSendsNoRows", with_dots(576, 100, {}), 0, ""},
-        trim_case{"NarrowerThanOneByteSendsNoRows", with_dots(7, 10, {{0, 9}, {6, 9}}), 0, ""},
-        trim_case{"DotsInThePartlyUsedLastByteDoNotCount", with_dots(20, 10, {{3, 2}, {17, 8}}), 3, ""},
-        trim_case{"DotsBeyondTheWidthDoNotCount", with_dots(16, 10, {{1, 4}, {20, 9}}, 3), 5, ""},
-        trim_case{"DotOnTheLastRowKeepsEverything", with_dots(576, 100, {{575, 99}}), 100, ""}),
+    ::testing::Values(trim_case{"LowestDotOnRow60", with_dots(576, 100, {{5, 59}}), 60, ""},
+                      trim_case{"TrimOffSendsAllRows", with_dots(576, 100, {{5, 59}}), 100, "PaperSaveBottom=0"},
+                      trim_case{"BlankPageSendsNoRows", with_dots(576, 100, {}), 0, ""},
+                      trim_case{"NarrowerThanOneByteSendsNoRows", with_dots(7, 10, {{0, 9}, {6, 9}}), 0, ""},
+                      trim_case{"DotsInThePartlyUsedLastByteDoNotCount", with_dots(20, 10, {{3, 2}, {17, 8}}), 3, ""},
+                      trim_case{"DotsBeyondTheWidthDoNotCount", with_dots(16, 10, {{1, 4}, {20, 9}}, 3), 5, ""},
+                      trim_case{"DotOnTheLastRowKeepsEverything", with_dots(576, 100, {{575, 99}}), 100, ""}),
     [](const ::testing::TestParamInfo<trim_case> &info) { return info.param.name; });
 
 /* ---------- after printing: feeds and cuts ---------- */
@@ -262,7 +266,10 @@ struct post_case {
   std::function<bytes(const page_spec &)> expected;
 };
 
-void PrintTo(const post_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const post_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class PostPrint : public ::testing::TestWithParam<post_case> {};
 
@@ -309,10 +316,9 @@ INSTANTIATE_TEST_SUITE_P(
                   [](const page_spec &p) {
                     return default_start() + page_copy(p, 60, 0, 0) + page_copy(p, 60, 0, 1) + raster_blank(79);
                   }},
-        post_case{"NoPostPrintAction", "PostPrintAction=0 CutPaperLength=10 CutMode=2",
-                  [](const page_spec &p) {
-                    return default_start() + page_copy(p, 60, 0, 0) + page_copy(p, 60, 0, 1);
-                  }}),
+        post_case{
+            "NoPostPrintAction", "PostPrintAction=0 CutPaperLength=10 CutMode=2",
+            [](const page_spec &p) { return default_start() + page_copy(p, 60, 0, 0) + page_copy(p, 60, 0, 1); }}),
     [](const ::testing::TestParamInfo<post_case> &info) { return info.param.name; });
 
 TEST(PostPrint, FeedStepModelsFeedWithEscJ)
@@ -329,8 +335,8 @@ TEST(PostPrint, APrinterWithoutTheCommandSetGetsThePagesAndNoStripsOrCuts)
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_STREAM(r.out, default_start() + page_copy(p, 60, 0, 0) + page_copy(p, 60, 0, 1));
   // Each refused strip is reported once, at the debug level; the job goes on.
-  std::string line = "DEBUG: error(-3):Printer model type is error. Please use the printer with expected type. " +
-                     cups_ok + "\n";
+  std::string line =
+      "DEBUG: error(-3):Printer model type is error. Please use the printer with expected type. " + cups_ok + "\n";
   size_t first = r.err.find(line);
   ASSERT_NE(first, std::string::npos) << r.err;
   size_t second = r.err.find(line, first + 1);
@@ -348,12 +354,12 @@ TEST(Actions, BeeperDrawersAndLogoGoWhereTheirSettingsSay)
                          "BeepControl=1 BeepRepeat=2 BeepDuration=3 BeepInterval=4 Drawer1=2 Drawer2=1 "
                          "PrintLogo=1 LogoIndex=1 LogoAlign=2 ExternalBeepControl=2 ExternalBeepDuration=2 "
                          "ExternalBeepInterval=1 ExternalBeepRepeat=3 PostPrintAction=2 CutPaperLength=10 CutMode=2");
-  bytes start = hex_bytes("1B 28 41 05 00 61 64 02 03 04"   // beep
-                          " 1B 70 01 50 50"                  // drawer 2
-                          " 1B 61 01"                        // logo alignment: centre
+  bytes start = hex_bytes("1B 28 41 05 00 61 64 02 03 04"                // beep
+                          " 1B 70 01 50 50"                              // drawer 2
+                          " 1B 61 01"                                    // logo alignment: centre
                           " 1D 28 4C 06 00 30 45 30 30 01 01 1B 61 00"); // logo 1, then left again
-  bytes end = hex_bytes("1B 70 00 64 64 1B 70 00 64 64 1B 70 00 64 64" // external buzzer, three pulses
-                        " 1B 70 00 50 50");                            // drawer 1
+  bytes end = hex_bytes("1B 70 00 64 64 1B 70 00 64 64 1B 70 00 64 64"   // external buzzer, three pulses
+                        " 1B 70 00 50 50");                              // drawer 1
   EXPECT_STREAM(r.out, default_start() + start + page_copy(p, 60, 0, 0) + end + raster_blank(79) + full_cut);
 }
 
@@ -362,11 +368,14 @@ TEST(Actions, LogoAtTheEndAndRefusedSettingsLeaveTheirCommandsOut)
   page_spec p = receipt_page();
   // Beeps beyond 63 and logo 80 are refused by the printer's command set;
   // alignment 0 is no alignment. The rest of the job is untouched.
-  run_result r = run_job(receipt80, make_raster({p}), "BeepControl=2 BeepRepeat=64 PrintLogo=2 LogoIndex=80 LogoAlign=0");
+  run_result r =
+      run_job(receipt80, make_raster({p}), "BeepControl=2 BeepRepeat=64 PrintLogo=2 LogoIndex=80 LogoAlign=0");
   EXPECT_STREAM(r.out, default_start() + page_copy(p, 60, 0, 0));
-  run_result logo = run_job(receipt80, make_raster({p}), "PrintLogo=2 LogoIndex=2 LogoAlign=3 BeepControl=2 BeepRepeat=63");
-  EXPECT_STREAM(logo.out, default_start() + page_copy(p, 60, 0, 0) +
-                               hex_bytes("1B 28 41 05 00 61 64 3F 00 00 1B 61 02 1D 28 4C 06 00 30 45 30 31 01 01 1B 61 00"));
+  run_result logo =
+      run_job(receipt80, make_raster({p}), "PrintLogo=2 LogoIndex=2 LogoAlign=3 BeepControl=2 BeepRepeat=63");
+  EXPECT_STREAM(logo.out,
+                default_start() + page_copy(p, 60, 0, 0) +
+                    hex_bytes("1B 28 41 05 00 61 64 3F 00 00 1B 61 02 1D 28 4C 06 00 30 45 30 31 01 01 1B 61 00"));
 }
 
 /* ---------- settings from the PPD and the options ---------- */
@@ -376,7 +385,10 @@ struct density_case {
   bytes start;
 };
 
-void PrintTo(const density_case &c, std::ostream *os) { *os << c.value; }
+void PrintTo(const density_case &c, std::ostream *os)
+{
+  *os << c.value;
+}
 
 class Density : public ::testing::TestWithParam<density_case> {};
 
@@ -398,7 +410,10 @@ struct paper_case {
   uint8_t flags;
 };
 
-void PrintTo(const paper_case &c, std::ostream *os) { *os << "papertype " << c.papertype; }
+void PrintTo(const paper_case &c, std::ostream *os)
+{
+  *os << "papertype " << c.papertype;
+}
 
 class PaperType : public ::testing::TestWithParam<paper_case> {};
 
@@ -418,7 +433,8 @@ INSTANTIATE_TEST_SUITE_P(Filter, PaperType,
 TEST(Settings, Resolution300ShortensTheDotAndLengthensTheFeed)
 {
   page_spec p = receipt_page();
-  run_result r = run_job(receipt80, make_raster({p}), "Resolution=300dpi PostPrintAction=2 CutPaperLength=10 CutMode=2");
+  run_result r =
+      run_job(receipt80, make_raster({p}), "Resolution=300dpi PostPrintAction=2 CutPaperLength=10 CutMode=2");
   EXPECT_STREAM(r.out, default_start() + page_copy(p, 60, 0, 0) + raster_blank(118) + full_cut);
   EXPECT_TRUE(contains(r.err, "DEBUG: dot_unit         = 0.084667 \n")) << r.err;
   EXPECT_TRUE(contains(r.err, "DEBUG: motion_v        = 0.084667 \n")) << r.err;
@@ -440,7 +456,10 @@ struct width_case {
   const char *height_line;
 };
 
-void PrintTo(const width_case &c, std::ostream *os) { *os << c.page_size; }
+void PrintTo(const width_case &c, std::ostream *os)
+{
+  *os << c.page_size;
+}
 
 class PageSizeWidth : public ::testing::TestWithParam<width_case> {};
 
@@ -451,17 +470,16 @@ TEST_P(PageSizeWidth, ComesFromTheImageableWidthOrTheLeadingDigits)
   EXPECT_TRUE(contains(r.err, GetParam().height_line)) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Filter, PageSizeWidth,
-    ::testing::Values(
-        // (203 x 204 / 72 + 7) / 8 = 72.8
-        width_case{"80x210mm", "printer_width    = 72 bytes \n", "max_render_height= 12 \n"},
-        // (203 x 136 / 72 + 7) / 8 = 48.8; 1024 / 58 = 17
-        width_case{"58x210mm", "printer_width    = 48 bytes \n", "max_render_height= 17 \n"},
-        // unknown to the PPD: the leading digits stay
-        width_case{"60x100mm", "printer_width    = 60 bytes \n", "max_render_height= 17 \n"},
-        // no digits and unknown: width 0, height at its default
-        width_case{"Roll", "printer_width    = 0 bytes \n", "max_render_height= 14 \n"}));
+INSTANTIATE_TEST_SUITE_P(Filter, PageSizeWidth,
+                         ::testing::Values(
+                             // (203 x 204 / 72 + 7) / 8 = 72.8
+                             width_case{"80x210mm", "printer_width    = 72 bytes \n", "max_render_height= 12 \n"},
+                             // (203 x 136 / 72 + 7) / 8 = 48.8; 1024 / 58 = 17
+                             width_case{"58x210mm", "printer_width    = 48 bytes \n", "max_render_height= 17 \n"},
+                             // unknown to the PPD: the leading digits stay
+                             width_case{"60x100mm", "printer_width    = 60 bytes \n", "max_render_height= 17 \n"},
+                             // no digits and unknown: width 0, height at its default
+                             width_case{"Roll", "printer_width    = 0 bytes \n", "max_render_height= 14 \n"}));
 
 /* ---------- the end of a job, and jobs that can't go on ---------- */
 
@@ -479,8 +497,8 @@ TEST(JobEnd, APageHeaderThatCannotBeReadEndsTheJobLikeTheEndOfTheStream)
   page_spec first = receipt_page();
   page_spec empty;
   empty.height = 0;
-  run_result r = run_job(receipt80, make_raster({first, empty, receipt_page()}),
-                         "PostPrintAction=2 CutPaperLength=10 CutMode=2");
+  run_result r =
+      run_job(receipt80, make_raster({first, empty, receipt_page()}), "PostPrintAction=2 CutPaperLength=10 CutMode=2");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_STREAM(r.out, default_start() + page_copy(first, 60, 0, 0) + raster_blank(79) + full_cut);
 }
@@ -506,7 +524,10 @@ struct fatal_case {
   std::string error_line;
 };
 
-void PrintTo(const fatal_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const fatal_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class Fatal : public ::testing::TestWithParam<fatal_case> {};
 
@@ -539,7 +560,9 @@ INSTANTIATE_TEST_SUITE_P(
     Filter, Fatal,
     ::testing::Values(
         fatal_case{"FourArguments",
-                   [](temp_dir &d) { return job_in(d, {"1", "user", "title", "1"}, make_raster({receipt_page()})); },
+                   [](temp_dir &d) {
+                     return job_in(d, {"1", "user", "title", "1"}, make_raster({receipt_page()}));
+                   },
                    "ERROR:Raster(ERROR: rastertoovik job-id user title copies options [file]\n, cups:successful-ok)\n"},
         fatal_case{"SevenArguments",
                    [](temp_dir &d) {

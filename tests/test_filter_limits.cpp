@@ -37,13 +37,16 @@ struct device {
 
 struct strip_case {
   const char *name;
-  int rows;       /* blank_counter */
-  int save;       /* papersavemode */
+  int rows; /* blank_counter */
+  int save; /* papersavemode */
   uint32_t model;
   bytes expected;
 };
 
-void PrintTo(const strip_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const strip_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class StripLimit : public ::testing::TestWithParam<strip_case> {};
 
@@ -150,7 +153,10 @@ struct refused_case {
   void (*tweak)(cups_page_header2_t &) = nullptr; /* header fields that page_spec leaves alone */
 };
 
-void PrintTo(const refused_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const refused_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class RefusedPage : public ::testing::TestWithParam<refused_case> {};
 
@@ -202,7 +208,8 @@ page_spec huge_page()
 INSTANTIATE_TEST_SUITE_P(
     Filter, RefusedPage,
     ::testing::Values(refused_case{"EightBitGray", deep_page(8), "ERROR:Raster(page is not 1 bit per pixel, cups:"},
-                      refused_case{"TwentyFourBitColour", deep_page(24), "ERROR:Raster(page is not 1 bit per pixel, cups:",
+                      refused_case{"TwentyFourBitColour", deep_page(24),
+                                   "ERROR:Raster(page is not 1 bit per pixel, cups:",
                                    [](cups_page_header2_t &h) {
                                      h.cupsBitsPerColor = 8;
                                      h.cupsColorSpace = CUPS_CSPACE_RGB;
@@ -268,7 +275,8 @@ TEST(ReplyNumbers, ASymbolSizeBeyondIntSaturates)
 {
   // Replies of at most 18 characters: 11 digits fit.
   char high[] = "7699999999999\x1f-9\x1f";
-  char low[] = "76-9999999999\x1f" "0\x1f";
+  char low[] = "76-9999999999\x1f"
+               "0\x1f";
   int h = 0, v = 0;
   EXPECT_EQ(ovik_cmd_parse_qr_code_size(1, high, &h, &v), 0);
   EXPECT_EQ(std::make_pair(h, v), std::make_pair(INT_MAX, -9));

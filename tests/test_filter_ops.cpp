@@ -61,9 +61,10 @@ TEST(Packets, APageOfTwoRowsOfTwoBytes)
     send_page_header_packet(2, 2, 0x00);
     printbitmap(rows, 2, 2);
   });
-  EXPECT_EQ(hex(out), hex(hex_bytes("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 02 00 02 00 00 01 00 00 00 00 "
-                                    "A7 9B 3F 10 1B 1A 01 04 02 00 00 00 00 00 10 00 00 00 05 00 00 00 00 00 00 00 04 00 "
-                                    "00 00 FF 00 0F F0 23 B2 B4 70")));
+  EXPECT_EQ(hex(out),
+            hex(hex_bytes("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 02 00 02 00 00 01 00 00 00 00 "
+                          "A7 9B 3F 10 1B 1A 01 04 02 00 00 00 00 00 10 00 00 00 05 00 00 00 00 00 00 00 04 00 "
+                          "00 00 FF 00 0F F0 23 B2 B4 70")));
 }
 
 TEST(Packets, APageTrimmedToNoRowsHasAnEmptyBitmap)
@@ -158,7 +159,10 @@ struct op_case {
   const char *expected;
 };
 
-void PrintTo(const op_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const op_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class Operations : public ::testing::TestWithParam<op_case> {};
 
@@ -172,7 +176,10 @@ TEST_P(Operations, SendTheirCommandOrNothing)
   EXPECT_EQ(hex(out), hex(hex_bytes(GetParam().expected)));
 }
 
-auto with(std::function<void(dev_mode &)> f) { return f; }
+auto with(std::function<void(dev_mode &)> f)
+{
+  return f;
+}
 const auto nothing = with([](dev_mode &) {});
 
 INSTANTIATE_TEST_SUITE_P(
@@ -184,34 +191,45 @@ INSTANTIATE_TEST_SUITE_P(
         op_case{"PartialCutByLetter", with([](dev_mode &s) { s.finalcut = 66; }), print_cut_page, 0, "1D 56 42 00"},
         op_case{"NoCutByDefault", nothing, print_cut_page, -1, ""},
         op_case{"UnknownCut", with([](dev_mode &s) { s.finalcut = 3; }), print_cut_page, -1, ""},
-        op_case{"CutWithoutTheCommandSet", with([](dev_mode &s) { s.finalcut = 2; s.type = 0x10000; }),
+        op_case{"CutWithoutTheCommandSet", with([](dev_mode &s) {
+                  s.finalcut = 2;
+                  s.type = 0x10000;
+                }),
                 print_cut_page, -3, ""},
         op_case{"NextTicket", nothing, print_position_next_ticket, 0, "0C"},
-        op_case{"NextTicketWithoutTheCommandSet", with([](dev_mode &s) { s.type = 0x2; }),
-                print_position_next_ticket, -3, ""},
+        op_case{"NextTicketWithoutTheCommandSet", with([](dev_mode &s) { s.type = 0x2; }), print_position_next_ticket,
+                -3, ""},
         op_case{"SpeedLowByte", with([](dev_mode &s) { s.speed = 300; }), printer_set_speed, 0, "1D 45 2C"},
         op_case{"Density", with([](dev_mode &s) { s.density = 5; }), printer_set_density, 0, "1D 28 4B 02 00 31 05"},
         op_case{"LineSpacing", with([](dev_mode &s) { s.linespacing = 32; }), printer_set_linespacing, 0, "1B 33 20"},
-        op_case{"Beep63Times", with([](dev_mode &s) { s.beeptimes = 63; s.beepduration = 2; s.beepinterval = 1; }),
+        op_case{"Beep63Times", with([](dev_mode &s) {
+                  s.beeptimes = 63;
+                  s.beepduration = 2;
+                  s.beepinterval = 1;
+                }),
                 print_beep, 0, "1B 28 41 05 00 61 64 3F 02 01"},
         op_case{"Beep64TimesIsRefused", with([](dev_mode &s) { s.beeptimes = 64; }), print_beep, -1, ""},
-        op_case{"ExternalBeepThreePulses",
-                with([](dev_mode &s) { s.externalbeepduration = 2; s.externalbeepinterval = 1; s.externalbeeptimes = 3; }),
+        op_case{"ExternalBeepThreePulses", with([](dev_mode &s) {
+                  s.externalbeepduration = 2;
+                  s.externalbeepinterval = 1;
+                  s.externalbeeptimes = 3;
+                }),
                 print_external_beep, 0, "1B 70 00 64 64 1B 70 00 64 64 1B 70 00 64 64"},
-        op_case{"ExternalBeepOnTimeWraps", with([](dev_mode &s) { s.externalbeepduration = 6; }),
-                print_external_beep, 0, "1B 70 00 2C 2C"},
-        op_case{"ExternalBeepOffTimeKept",
-                with([](dev_mode &s) { s.externalbeepduration = 1; s.externalbeepinterval = 3; }),
+        op_case{"ExternalBeepOnTimeWraps", with([](dev_mode &s) { s.externalbeepduration = 6; }), print_external_beep,
+                0, "1B 70 00 2C 2C"},
+        op_case{"ExternalBeepOffTimeKept", with([](dev_mode &s) {
+                  s.externalbeepduration = 1;
+                  s.externalbeepinterval = 3;
+                }),
                 print_external_beep, 0, "1B 70 00 32 96"},
-        op_case{"ExternalBeepNoPulses", with([](dev_mode &s) { s.externalbeeptimes = 0; }), print_external_beep, 0,
-                ""},
-        op_case{"ExternalBeepHugeSettingsStayDefined",
-                with([](dev_mode &s) { s.externalbeepduration = 2147483647; s.externalbeepinterval = -2147483647 - 1; }),
+        op_case{"ExternalBeepNoPulses", with([](dev_mode &s) { s.externalbeeptimes = 0; }), print_external_beep, 0, ""},
+        op_case{"ExternalBeepHugeSettingsStayDefined", with([](dev_mode &s) {
+                  s.externalbeepduration = 2147483647;
+                  s.externalbeepinterval = -2147483647 - 1;
+                }),
                 print_external_beep, 0, "1B 70 00 CE CE"},
-        op_case{"DrawerOne", nothing, [](ovik_printer_dev *d) { return print_open_drawer(d, 0); }, 0,
-                "1B 70 00 50 50"},
-        op_case{"DrawerTwo", nothing, [](ovik_printer_dev *d) { return print_open_drawer(d, 1); }, 0,
-                "1B 70 01 50 50"},
+        op_case{"DrawerOne", nothing, [](ovik_printer_dev *d) { return print_open_drawer(d, 0); }, 0, "1B 70 00 50 50"},
+        op_case{"DrawerTwo", nothing, [](ovik_printer_dev *d) { return print_open_drawer(d, 1); }, 0, "1B 70 01 50 50"},
         op_case{"NoThirdDrawer", nothing, [](ovik_printer_dev *d) { return print_open_drawer(d, 2); }, -1, ""},
         op_case{"LogoOne", with([](dev_mode &s) { s.logoindex = 1; }), print_logo, 0,
                 "1D 28 4C 06 00 30 45 30 30 01 01 1B 61 00"},
@@ -232,7 +250,10 @@ struct blank_case {
   bytes expected;
 };
 
-void PrintTo(const blank_case &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const blank_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
 
 class BlankStrips : public ::testing::TestWithParam<blank_case> {};
 
@@ -248,7 +269,8 @@ TEST_P(BlankStrips, GoOutInChunksOfAtMost255Rows)
 
 INSTANTIATE_TEST_SUITE_P(
     Print, BlankStrips,
-    ::testing::Values(blank_case{"SixHundredRows", 600, 0, 0x1001, raster_blank(255) + raster_blank(255) + raster_blank(90)},
+    ::testing::Values(blank_case{"SixHundredRows", 600, 0, 0x1001,
+                                 raster_blank(255) + raster_blank(255) + raster_blank(90)},
                       blank_case{"OneChunk", 255, 0, 0x1001, raster_blank(255)},
                       blank_case{"TwoChunks", 256, 0, 0x1001, raster_blank(255) + raster_blank(1)},
                       blank_case{"FeedStep", 600, 0, 0x1955, hex_bytes("1B 4A FF 1B 4A FF 1B 4A 5A")},
@@ -258,8 +280,7 @@ INSTANTIATE_TEST_SUITE_P(
                       blank_case{"HalfSaved", 79, 2, 0x1001, raster_blank(40)},
                       blank_case{"FourQuartersMeansNone", 79, 4, 0x1001, raster_blank(79)},
                       blank_case{"NegativeSaveMeansNone", 79, -1, 0x1001, raster_blank(79)},
-                      blank_case{"Zero", 0, 0, 0x1001, {}},
-                      blank_case{"Negative", -7, 0, 0x1001, {}}),
+                      blank_case{"Zero", 0, 0, 0x1001, {}}, blank_case{"Negative", -7, 0, 0x1001, {}}),
     [](const ::testing::TestParamInfo<blank_case> &info) { return info.param.name; });
 
 TEST(BlankStrips, WithoutTheCommandSetNothingIsSentAndTheJobGoesOn)
@@ -344,7 +365,13 @@ TEST(Sequencing, PageEndCutsOnlyForPostPrintActionThree)
 
 bytes raster_header(uint8_t m, unsigned x, unsigned y)
 {
-  return {0x1D, 0x76, 0x30, m, static_cast<uint8_t>(x), static_cast<uint8_t>(x >> 8), static_cast<uint8_t>(y),
+  return {0x1D,
+          0x76,
+          0x30,
+          m,
+          static_cast<uint8_t>(x),
+          static_cast<uint8_t>(x >> 8),
+          static_cast<uint8_t>(y),
           static_cast<uint8_t>(y >> 8)};
 }
 
@@ -441,8 +468,8 @@ TEST(DotLine, AFeedStepShiftNeverCopiesPastTheRow)
   d.settings.issupportshiftline = true;
   d.settings.printer_width = 8;
   bytes img = image(10, 2, [](unsigned r, unsigned x) { return x >= 4 ? static_cast<uint8_t>(r * 16 + x) : 0; });
-  EXPECT_STREAM(dotline(d, img, 10, 2),
-                hex_bytes("1D 4C 04 00") + raster_header(0, 6, 2) + columns(img, 10, 0, 2, 4, 6) + hex_bytes("1B 4A 00"));
+  EXPECT_STREAM(dotline(d, img, 10, 2), hex_bytes("1D 4C 04 00") + raster_header(0, 6, 2) +
+                                            columns(img, 10, 0, 2, 4, 6) + hex_bytes("1B 4A 00"));
 }
 
 TEST(DotLine, CompressedRowsCarryMode0x20AndPackBits)

@@ -45,11 +45,30 @@ ppd_facts read_ppd(const std::string &path)
     return f;
   ppdMarkDefaults(ppd);
   f.nick = ppd->shortnickname ? ppd->shortnickname : "";
-  for (const char *k : {"Resolution", "PageSize", "PaperType", "PrintLogo", "LogoIndex", "LogoAlign", "BeepControl",
-                        "BeepDuration", "BeepInterval", "BeepRepeat", "ExternalBeepControl", "ExternalBeepDuration",
-                        "ExternalBeepInterval", "ExternalBeepRepeat", "Drawer1", "Drawer2", "BitmapCompression",
-                        "PaperSaveMode", "PaperSaveBottom", "PostPrintAction", "FormfeedLength", "CutMode",
-                        "CutPaperLength", "PrintDensity"})
+  for (const char *k : {"Resolution",
+                        "PageSize",
+                        "PaperType",
+                        "PrintLogo",
+                        "LogoIndex",
+                        "LogoAlign",
+                        "BeepControl",
+                        "BeepDuration",
+                        "BeepInterval",
+                        "BeepRepeat",
+                        "ExternalBeepControl",
+                        "ExternalBeepDuration",
+                        "ExternalBeepInterval",
+                        "ExternalBeepRepeat",
+                        "Drawer1",
+                        "Drawer2",
+                        "BitmapCompression",
+                        "PaperSaveMode",
+                        "PaperSaveBottom",
+                        "PostPrintAction",
+                        "FormfeedLength",
+                        "CutMode",
+                        "CutPaperLength",
+                        "PrintDensity"})
     if (ppd_choice_t *c = ppdFindMarkedChoice(ppd, k))
       f.defaults[k] = c->choice;
   ppdClose(ppd);
@@ -81,13 +100,29 @@ TEST(PpdSet, EveryPpdPassesCupstestppd)
 
 TEST(PpdSet, EveryPpdOffersTheTwentyFourKeywordsWithTheFiltersDefaults)
 {
-  const std::map<std::string, std::string> filter_defaults = {
-      {"Resolution", "203dpi"}, {"PaperType", "0"}, {"PrintLogo", "0"}, {"LogoIndex", "0"}, {"LogoAlign", "0"},
-      {"BeepControl", "0"}, {"BeepDuration", "0"}, {"BeepInterval", "0"}, {"BeepRepeat", "1"},
-      {"ExternalBeepControl", "0"}, {"ExternalBeepDuration", "0"}, {"ExternalBeepInterval", "0"},
-      {"ExternalBeepRepeat", "1"}, {"Drawer1", "0"}, {"Drawer2", "0"}, {"BitmapCompression", "0"},
-      {"PaperSaveMode", "0"}, {"PaperSaveBottom", "1"}, {"PostPrintAction", "2"}, {"FormfeedLength", "0"},
-      {"CutMode", "0"}, {"CutPaperLength", "-1"}, {"PrintDensity", "None"}};
+  const std::map<std::string, std::string> filter_defaults = {{"Resolution", "203dpi"},
+                                                              {"PaperType", "0"},
+                                                              {"PrintLogo", "0"},
+                                                              {"LogoIndex", "0"},
+                                                              {"LogoAlign", "0"},
+                                                              {"BeepControl", "0"},
+                                                              {"BeepDuration", "0"},
+                                                              {"BeepInterval", "0"},
+                                                              {"BeepRepeat", "1"},
+                                                              {"ExternalBeepControl", "0"},
+                                                              {"ExternalBeepDuration", "0"},
+                                                              {"ExternalBeepInterval", "0"},
+                                                              {"ExternalBeepRepeat", "1"},
+                                                              {"Drawer1", "0"},
+                                                              {"Drawer2", "0"},
+                                                              {"BitmapCompression", "0"},
+                                                              {"PaperSaveMode", "0"},
+                                                              {"PaperSaveBottom", "1"},
+                                                              {"PostPrintAction", "2"},
+                                                              {"FormfeedLength", "0"},
+                                                              {"CutMode", "0"},
+                                                              {"CutPaperLength", "-1"},
+                                                              {"PrintDensity", "None"}};
   for (const std::string &file : ppd_files()) {
     ppd_facts f = read_ppd(file);
     ASSERT_EQ(f.defaults.size(), 24u) << file;

@@ -111,7 +111,8 @@ TEST_P(MessageLevels, EachLevelHasItsTraceAndSpoolerLine)
 INSTANTIATE_TEST_SUITE_P(Util, MessageLevels,
                          ::testing::Values(level_case{MSG_INFO, "INFO: hello\n", "INFO: hello \n"},
                                            level_case{MSG_DUMP, "DEBUG: hello\n", "DEBUG: hello \n"},
-                                           level_case{MSG_DEBUG, "DEBUG: hello\n", "DEBUG: hello (cups:successful-ok)\n"},
+                                           level_case{MSG_DEBUG, "DEBUG: hello\n",
+                                                      "DEBUG: hello (cups:successful-ok)\n"},
                                            level_case{65, "", ""}, level_case{3, "", ""}));
 
 TEST(Messages, OutputLevelPutsTheTextOnThePrinterStreamOnly)

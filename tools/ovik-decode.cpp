@@ -57,35 +57,42 @@ problem; 1 it was not; 2 bad arguments, unreadable input or PNG not written.
 )";
 
 /* Reads a whole file ("-": standard input); false when it can't be read. */
-bool read_input(const char *path, std::vector<uint8_t> &bytes) {
+bool read_input(const char *path, std::vector<uint8_t> &bytes)
+{
   bool from_stdin = std::strcmp(path, "-") == 0;
   FILE *file = from_stdin ? stdin : std::fopen(path, "rb");
-  if (!file) return false;
+  if (!file)
+    return false;
   uint8_t chunk[65536];
   size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
+  while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+    bytes.insert(bytes.end(), chunk, chunk + got);
   bool ok = !std::ferror(file);
-  if (!from_stdin) std::fclose(file);
+  if (!from_stdin)
+    std::fclose(file);
   return ok;
 }
 
 /* Parses a positive dot count; 0 when the text is not one. */
-uint32_t parse_dots(const char *text) {
+uint32_t parse_dots(const char *text)
+{
   char *end = nullptr;
   unsigned long value = std::strtoul(text, &end, 10);
   return end && *end == '\0' && text[0] != '-' && value <= 1000000 ? uint32_t(value) : 0;
 }
 
 /* Prints a usage error and returns the exit status for it. */
-int usage_error(const char *message, const char *detail) {
+int usage_error(const char *message, const char *detail)
+{
   std::fprintf(stderr, "ovik-decode: %s%s\nTry 'ovik-decode --help'.\n", message, detail);
   return 2;
 }
 
-}  // namespace
+} // namespace
 
 /* Lists (and renders) one printer stream. */
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
   const char *png_path = nullptr, *input = nullptr, *model = nullptr;
   uint32_t width = 0;
   bool quiet = false;
@@ -102,14 +109,16 @@ int main(int argc, char **argv) {
     } else if (arg == "--model" && has_value) {
       model = argv[++i];
     } else if (arg == "--width" && has_value) {
-      if ((width = parse_dots(argv[++i])) == 0) return usage_error("bad width: ", argv[i]);
+      if ((width = parse_dots(argv[++i])) == 0)
+        return usage_error("bad width: ", argv[i]);
     } else if ((arg == "-" || arg[0] != '-') && !input) {
       input = argv[i];
     } else {
       return usage_error("unexpected argument: ", argv[i]);
     }
   }
-  if (!input) return usage_error("no input named", "");
+  if (!input)
+    return usage_error("no input named", "");
   if (model && !width) {
     uint32_t printer_class = 0;
     int32_t model_width = 0;

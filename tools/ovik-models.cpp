@@ -10,13 +10,12 @@
 
 namespace {
 
-const char usage[] =
-    "Usage: ovik-models [--no-header]\n"
-    "Prints the printer model catalogue, one tab-separated line a row:\n"
-    "row, id, manufacturer, name, identity, description, printer_class, width_dots.\n"
-    "The name is what a PPD's ShortNickName must equal.\n"
-    "  --no-header  leave out the header line\n"
-    "  --help       show this text\n";
+const char usage[] = "Usage: ovik-models [--no-header]\n"
+                     "Prints the printer model catalogue, one tab-separated line a row:\n"
+                     "row, id, manufacturer, name, identity, description, printer_class, width_dots.\n"
+                     "The name is what a PPD's ShortNickName must equal.\n"
+                     "  --no-header  leave out the header line\n"
+                     "  --help       show this text\n";
 
 // Prints the header (when asked) and every catalogue row.
 void print_catalogue(bool header)
@@ -25,9 +24,9 @@ void print_catalogue(bool header)
     std::printf("row\tid\tmanufacturer\tname\tidentity\tdescription\tprinter_class\twidth_dots\n");
   for (int i = 0; i < OVIK_MODEL_COUNT; i++) {
     const ovik_model_brief &row = model_brief_table[i];
-    std::printf("%d\t0x%x\t%s\t%s\t%s\t%s\t0x%x\t%d\n", i + 1, static_cast<unsigned>(row.id),
-                row.manufacturer, row.name, row.identity, row.description,
-                static_cast<unsigned>(row.printer_class), static_cast<int>(row.width_dots));
+    std::printf("%d\t0x%x\t%s\t%s\t%s\t%s\t0x%x\t%d\n", i + 1, static_cast<unsigned>(row.id), row.manufacturer,
+                row.name, row.identity, row.description, static_cast<unsigned>(row.printer_class),
+                static_cast<int>(row.width_dots));
   }
 }
 

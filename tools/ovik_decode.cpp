@@ -87,8 +87,7 @@ constexpr command_row command_table[] = {
     {"1B 20 n", "ESC SP", "right-side character spacing"},
     {"1B 21 n", "ESC !", "print modes"},
     {"1B 25 n", "ESC %", "select or cancel the user-defined character set"},
-    {"1B 26 03 c1 c2 x", "ESC &", "define user-defined characters", fx::none, tail::product,
-     "x", nullptr, 3},
+    {"1B 26 03 c1 c2 x", "ESC &", "define user-defined characters", fx::none, tail::product, "x", nullptr, 3},
     {"1B 3F n", "ESC ?", "cancel a user-defined character"},
     {"1B 2D n", "ESC -", "underline mode"},
     {"1B 45 n", "ESC E", "emphasized mode"},
@@ -139,23 +138,19 @@ constexpr command_row command_table[] = {
     {"1D 28 4C len:2 30 40 4B 43", "GS ( L", "transmit the NV graphics key codes"},
     {"1D 28 4C len:2 30 41 43 4C 52", "GS ( L", "delete all NV graphics"},
     {"1D 28 4C len:2 30 42 k1 k2", "GS ( L", "delete NV graphics"},
-    {"1D 28 4C len:2 30 43 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (raster)",
-     fx::none, tail::count},
-    {"1D 28 4C len:2 30 44 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (column)",
-     fx::none, tail::count},
+    {"1D 28 4C len:2 30 43 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (raster)", fx::none, tail::count},
+    {"1D 28 4C len:2 30 44 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (column)", fx::none, tail::count},
     {"1D 28 4C len:2 30 45 k1 k2 sx sy", "GS ( L", "print NV graphics", fx::stored_image},
     {"1D 28 4C len:2 30 50 4B 43", "GS ( L", "transmit the download graphics key codes"},
     {"1D 28 4C len:2 30 51 43 4C 52", "GS ( L", "delete all download graphics"},
     {"1D 28 4C len:2 30 52 k1 k2", "GS ( L", "delete download graphics"},
-    {"1D 28 4C len:2 30 53 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (raster)",
-     fx::none, tail::count},
-    {"1D 28 4C len:2 30 54 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (column)",
-     fx::none, tail::count},
+    {"1D 28 4C len:2 30 53 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (raster)", fx::none, tail::count},
+    {"1D 28 4C len:2 30 54 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (column)", fx::none, tail::count},
     {"1D 28 4C len:2 30 55 k1 k2 sx sy", "GS ( L", "print download graphics", fx::stored_image},
-    {"1D 28 4C len:2 30 70 30 bx by c x:2 y:2", "GS ( L", "store graphics in the print buffer (raster)",
-     fx::none, tail::count},
-    {"1D 28 4C len:2 30 71 30 bx by c x:2 y:2", "GS ( L", "store graphics in the print buffer (column)",
-     fx::none, tail::count},
+    {"1D 28 4C len:2 30 70 30 bx by c x:2 y:2", "GS ( L", "store graphics in the print buffer (raster)", fx::none,
+     tail::count},
+    {"1D 28 4C len:2 30 71 30 bx by c x:2 y:2", "GS ( L", "store graphics in the print buffer (column)", fx::none,
+     tail::count},
     {"1D 28 4C len:2", "GS ( L", "graphics function", fx::none, tail::count},
     // Status, real-time and device control.
     {"1D 49 41", "GS I", "transmit printer version"},
@@ -179,8 +174,7 @@ constexpr command_row command_table[] = {
     {"1E 1E 1E", "USB", "USB control request 1"},
     {"1E 10 04", "USB", "USB control request 2"},
     {"12 27 77 10 n 0D 0A", "buzzer", "set buzzer"},
-    {"1B 28 41 len:2 61 64 r d i", "ESC ( A", "beeper: r times, duration d, interval i",
-     fx::beep},
+    {"1B 28 41 len:2 61 64 r d i", "ESC ( A", "beeper: r times, duration d, interval i", fx::beep},
     {"1B 70 m t1 t2", "ESC p", "pulse on pin m (drawer or buzzer), t1/t2 x 2 ms", fx::pulse},
     {"1D 28 4B len:2 30 n", "GS ( K", "print control mode"},
     {"1D 28 4B len:2 31 n", "GS ( K", "print density"},
@@ -231,8 +225,8 @@ constexpr command_row command_table[] = {
 
 /* One token of a compiled pattern. */
 struct token {
-  int literal = -1;     /* the byte, or -1 for a parameter */
-  std::string name;     /* records point at it: the compiled table never changes */
+  int literal = -1; /* the byte, or -1 for a parameter */
+  std::string name; /* records point at it: the compiled table never changes */
   unsigned width = 1;
   bool big_endian = false;
 };
@@ -245,7 +239,8 @@ struct compiled_row {
 };
 
 /* Splits a pattern into its tokens. */
-std::vector<token> compile_pattern(std::string_view pattern) {
+std::vector<token> compile_pattern(std::string_view pattern)
+{
   std::vector<token> tokens;
   while (!pattern.empty()) {
     size_t space = pattern.find(' ');
@@ -269,7 +264,8 @@ std::vector<token> compile_pattern(std::string_view pattern) {
 }
 
 /* The compiled table indexed by first byte; GS ( L rows also serve GS 8 L (4-byte count). */
-const std::array<std::vector<compiled_row>, 256> &command_index() {
+const std::array<std::vector<compiled_row>, 256> &command_index()
+{
   static const std::array<std::vector<compiled_row>, 256> index = [] {
     std::array<std::vector<compiled_row>, 256> built;
     for (const command_row &row : command_table) {
@@ -287,7 +283,8 @@ const std::array<std::vector<compiled_row>, 256> &command_index() {
 }
 
 /* Reads an unsigned field of width bytes. */
-uint32_t read_field(const uint8_t *p, unsigned width, bool big_endian) {
+uint32_t read_field(const uint8_t *p, unsigned width, bool big_endian)
+{
   uint32_t value = 0;
   for (unsigned i = 0; i < width; ++i)
     value |= uint32_t(p[big_endian ? width - 1 - i : i]) << (8 * i);
@@ -315,19 +312,26 @@ struct decode_context {
 };
 
 /* A partial attempt needing `needed` bytes from pos of which `matched` agreed. */
-attempt partial_at(size_t matched, uint64_t needed) {
+attempt partial_at(size_t matched, uint64_t needed)
+{
   return {fit::partial, matched, size_t(std::min<uint64_t>(needed, SIZE_MAX))};
 }
 
 /* Whether an out-of-sync guess may still spend cost bytes. */
-bool may_guess(decode_context &ctx, size_t cost) { return ctx.in_sync || cost <= ctx.guess_budget; }
+bool may_guess(decode_context &ctx, size_t cost)
+{
+  return ctx.in_sync || cost <= ctx.guess_budget;
+}
 /* Spends the cost of an out-of-sync guess that came to nothing. */
-void charge_guess(decode_context &ctx, size_t cost) {
-  if (!ctx.in_sync) ctx.guess_budget -= std::min(cost, ctx.guess_budget);
+void charge_guess(decode_context &ctx, size_t cost)
+{
+  if (!ctx.in_sync)
+    ctx.guess_budget -= std::min(cost, ctx.guess_budget);
 }
 
 /* Measures the GS v 0 rows after the header at i; sets end. */
-attempt measure_raster(decode_context &ctx, size_t pos, size_t i, decode_record &rec, uint64_t &end) {
+attempt measure_raster(decode_context &ctx, size_t pos, size_t i, decode_record &rec, uint64_t &end)
+{
   const auto bytes = ctx.bytes;
   uint32_t m = record_param(rec, "m", 0);
   rec.row_bytes = record_param(rec, "x", 0);
@@ -336,15 +340,18 @@ attempt measure_raster(decode_context &ctx, size_t pos, size_t i, decode_record 
   rec.compressed = m >= 0x20 && m <= 0x23;
   rec.scale_x = known_mode && (m & 1) ? 2 : 1;
   rec.scale_y = known_mode && (m & 2) ? 2 : 1;
-  if (!known_mode) rec.problem = "unknown mode " + std::to_string(m) + ", read as plain rows";
+  if (!known_mode)
+    rec.problem = "unknown mode " + std::to_string(m) + ", read as plain rows";
   if (!rec.compressed) {
     end = i + uint64_t(rec.row_bytes) * rec.rows;
     return {fit::full};
   }
   // Every coded row of at least one byte takes two bytes or more.
   size_t left = bytes.size() - i;
-  if (rec.row_bytes > 0 && uint64_t(rec.rows) * 2 > left) return partial_at(i - pos, i - pos + uint64_t(rec.rows) * 2);
-  if (!may_guess(ctx, left)) return {};
+  if (rec.row_bytes > 0 && uint64_t(rec.rows) * 2 > left)
+    return partial_at(i - pos, i - pos + uint64_t(rec.rows) * 2);
+  if (!may_guess(ctx, left))
+    return {};
   size_t j = i;
   bool ink = false;
   for (uint32_t r = 0; r < rec.rows; ++r) {
@@ -364,77 +371,88 @@ attempt measure_raster(decode_context &ctx, size_t pos, size_t i, decode_record 
 }
 
 /* Measures a command's data after its fixed part at i; sets end (may pass the input). */
-attempt measure_tail(decode_context &ctx, const command_row &row, size_t pos, size_t i,
-                     uint64_t count_end, decode_record &rec, uint64_t &end) {
+attempt measure_tail(decode_context &ctx, const command_row &row, size_t pos, size_t i, uint64_t count_end,
+                     decode_record &rec, uint64_t &end)
+{
   const auto bytes = ctx.bytes;
   switch (row.data) {
-    case tail::none:  // a counted command may carry more than its pattern names
-      end = count_end == UINT64_MAX ? i : count_end;
-      return {fit::full};
-    case tail::count:
-      end = count_end;
-      return {fit::full};
-    case tail::product: {
-      uint64_t length = row.factor;
-      for (const char *name : {row.factor_a, row.factor_b})
-        if (name) length *= record_param(rec, name, 0);
-      end = i + length;
-      return {fit::full};
-    }
-    case tail::bit_image: {
-      uint32_t m = record_param(rec, "m", 0), n = record_param(rec, "n", 0);
-      if (m > 0x21 || (m > 1 && m < 0x20)) return {};
-      end = i + uint64_t(n) * (m >= 0x20 ? 3 : 1);
-      return {fit::full};
-    }
-    case tail::raster:
-      return measure_raster(ctx, pos, i, rec, end);
-    case tail::bar_code: {
-      uint32_t m = record_param(rec, "m", 0);
-      if (m >= 0x41 && m <= 0x49) {
-        if (i >= bytes.size()) return partial_at(i - pos, i - pos + 1);
-        rec.params.push_back({"k", bytes[i]});
-        end = i + 1 + bytes[i];
-        return {fit::full};
-      }
-      if (m > 6) return {};
-      [[fallthrough]];
-    }
-    case tail::nul: {
-      size_t longest = row.data == tail::nul ? row.factor : 255;
-      size_t stop = std::min(bytes.size(), i + longest + 1);
-      const uint8_t *zero = std::find(bytes.data() + i, bytes.data() + stop, 0);
-      if (zero != bytes.data() + stop) {
-        end = size_t(zero - bytes.data()) + 1;
-        return {fit::full};
-      }
-      if (stop == bytes.size() && stop < i + longest + 1) return partial_at(stop - pos, stop - pos + 1);
+  case tail::none: // a counted command may carry more than its pattern names
+    end = count_end == UINT64_MAX ? i : count_end;
+    return {fit::full};
+  case tail::count:
+    end = count_end;
+    return {fit::full};
+  case tail::product: {
+    uint64_t length = row.factor;
+    for (const char *name : {row.factor_a, row.factor_b})
+      if (name)
+        length *= record_param(rec, name, 0);
+    end = i + length;
+    return {fit::full};
+  }
+  case tail::bit_image: {
+    uint32_t m = record_param(rec, "m", 0), n = record_param(rec, "n", 0);
+    if (m > 0x21 || (m > 1 && m < 0x20))
       return {};
-    }
-    case tail::nv_images: {
-      uint64_t j = i;
-      for (uint32_t image = record_param(rec, "n", 0); image > 0; --image) {
-        if (j + 4 > bytes.size()) return partial_at(bytes.size() - pos, j + 4 - pos);
-        j += 4 + uint64_t(read_field(&bytes[j], 2, false)) * read_field(&bytes[j + 2], 2, false) * 8;
-      }
-      end = j;
+    end = i + uint64_t(n) * (m >= 0x20 ? 3 : 1);
+    return {fit::full};
+  }
+  case tail::raster:
+    return measure_raster(ctx, pos, i, rec, end);
+  case tail::bar_code: {
+    uint32_t m = record_param(rec, "m", 0);
+    if (m >= 0x41 && m <= 0x49) {
+      if (i >= bytes.size())
+        return partial_at(i - pos, i - pos + 1);
+      rec.params.push_back({"k", bytes[i]});
+      end = i + 1 + bytes[i];
       return {fit::full};
     }
+    if (m > 6)
+      return {};
+    [[fallthrough]];
+  }
+  case tail::nul: {
+    size_t longest = row.data == tail::nul ? row.factor : 255;
+    size_t stop = std::min(bytes.size(), i + longest + 1);
+    const uint8_t *zero = std::find(bytes.data() + i, bytes.data() + stop, 0);
+    if (zero != bytes.data() + stop) {
+      end = size_t(zero - bytes.data()) + 1;
+      return {fit::full};
+    }
+    if (stop == bytes.size() && stop < i + longest + 1)
+      return partial_at(stop - pos, stop - pos + 1);
+    return {};
+  }
+  case tail::nv_images: {
+    uint64_t j = i;
+    for (uint32_t image = record_param(rec, "n", 0); image > 0; --image) {
+      if (j + 4 > bytes.size())
+        return partial_at(bytes.size() - pos, j + 4 - pos);
+      j += 4 + uint64_t(read_field(&bytes[j], 2, false)) * read_field(&bytes[j + 2], 2, false) * 8;
+    }
+    end = j;
+    return {fit::full};
+  }
   }
   return {};
 }
 
 /* Tries one command pattern at pos; on a full match fills rec. */
-attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, decode_record &rec) {
+attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, decode_record &rec)
+{
   const auto bytes = ctx.bytes;
   rec = decode_record{};
   size_t i = pos;
   uint64_t count_end = UINT64_MAX;
   for (const token &t : row.tokens) {
-    if (i + t.width > count_end) return {};  // the count leaves no room for this part
-    if (bytes.size() - i < t.width) return partial_at(i - pos, i - pos + t.width);
+    if (i + t.width > count_end)
+      return {}; // the count leaves no room for this part
+    if (bytes.size() - i < t.width)
+      return partial_at(i - pos, i - pos + t.width);
     uint32_t value = read_field(&bytes[i], t.width, t.big_endian);
-    if (t.literal >= 0 && value != uint32_t(t.literal)) return {};
+    if (t.literal >= 0 && value != uint32_t(t.literal))
+      return {};
     i += t.width;
     if (t.name == "len")
       count_end = i + uint64_t(value);
@@ -443,8 +461,10 @@ attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, 
   }
   uint64_t end = i;
   attempt tail_fit = measure_tail(ctx, *row.row, pos, i, count_end, rec, end);
-  if (tail_fit.result != fit::full) return tail_fit;
-  if (end > bytes.size()) return partial_at(bytes.size() - pos, end - pos);
+  if (tail_fit.result != fit::full)
+    return tail_fit;
+  if (end > bytes.size())
+    return partial_at(bytes.size() - pos, end - pos);
   rec.type = record_type::command;
   rec.offset = pos;
   rec.length = size_t(end) - pos;
@@ -454,8 +474,8 @@ attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, 
   rec.data_offset = i;
   rec.data_length = size_t(end) - rec.data_offset;
   if (rec.effect == fx::raster && !rec.compressed)
-    rec.blank = std::all_of(bytes.begin() + rec.data_offset, bytes.begin() + size_t(end),
-                            [](uint8_t b) { return b == 0; });
+    rec.blank =
+        std::all_of(bytes.begin() + rec.data_offset, bytes.begin() + size_t(end), [](uint8_t b) { return b == 0; });
   return {fit::full};
 }
 
@@ -477,41 +497,53 @@ constexpr packet_kind_row packet_kinds[] = {
     {"density", {1, 0, 0, 0, 0, 0}, 7, {2, 0, 1, 0xCB, 0, 1, -1}, 7, {{{"density", 6, 1}}}},
     {"paper type", {1, 1, 1, 0, 0, 0}, 7, {2, 0, 1, 0xCE, 0, 1, -1}, 7, {{{"paper_code", 6, 1}}}},
     {"document start", {1, 0, 0, 0, 0, 0}, 4, {0x0A, 0, 1, 0}, 4, {}},
-    {"page header", {1, 0, 0, 0, 0, 0}, 14, {5, 0, 1, 1, -1, -1, -1, -1, -1, 1, -1, 0, 0, 0}, 14,
+    {"page header",
+     {1, 0, 0, 0, 0, 0},
+     14,
+     {5, 0, 1, 1, -1, -1, -1, -1, -1, 1, -1, 0, 0, 0},
+     14,
      {{{"bytes_per_line", 4, 2}, {"rows", 6, 2}, {"flags", 8, 1}, {"seq", 10, 1}}}},
-    {"bitmap", {2, 0, 0, 0, 0, 0}, -1, {5, 0, -1, 0, 0, 0, 0, 0, -1, -1, -1, -1}, 12,
+    {"bitmap",
+     {2, 0, 0, 0, 0, 0},
+     -1,
+     {5, 0, -1, 0, 0, 0, 0, 0, -1, -1, -1, -1},
+     12,
      {{{"seq", 2, 1}, {"data_bytes", 8, 4}}}},
 };
 
 /* Appends a note to a record's problem text. */
-void add_problem(decode_record &rec, const std::string &note) {
+void add_problem(decode_record &rec, const std::string &note)
+{
   rec.problem += (rec.problem.empty() ? "" : "; ") + note;
 }
 
 /* Formats one byte as two hex digits. */
-std::string hex_byte(uint8_t b) {
+std::string hex_byte(uint8_t b)
+{
   char text[4];
   std::snprintf(text, sizeof text, "%02X", b);
   return text;
 }
 
 /* Checks the fixed bytes of a known packet against its kind; notes each difference. */
-void check_packet_bytes(const packet_kind_row &kind, const uint8_t *p, size_t body_length,
-                        decode_record &rec) {
+void check_packet_bytes(const packet_kind_row &kind, const uint8_t *p, size_t body_length, decode_record &rec)
+{
   auto expect = [&](size_t offset, int wanted) {
     if (wanted >= 0 && p[offset] != wanted)
-      add_problem(rec, "byte +" + std::to_string(offset) + " is " + hex_byte(p[offset]) +
-                           ", expected " + hex_byte(uint8_t(wanted)));
+      add_problem(rec, "byte +" + std::to_string(offset) + " is " + hex_byte(p[offset]) + ", expected " +
+                           hex_byte(uint8_t(wanted)));
   };
-  for (size_t j = 0; j < kind.header.size(); ++j) expect(4 + j, kind.header[j]);
-  for (size_t j = 0; j < std::min(kind.template_length, body_length); ++j) expect(14 + j, kind.body[j]);
+  for (size_t j = 0; j < kind.header.size(); ++j)
+    expect(4 + j, kind.header[j]);
+  for (size_t j = 0; j < std::min(kind.template_length, body_length); ++j)
+    expect(14 + j, kind.body[j]);
   if (kind.body_length >= 0 && body_length != size_t(kind.body_length))
-    add_problem(rec, "body length " + std::to_string(body_length) + ", expected " +
-                         std::to_string(kind.body_length));
+    add_problem(rec, "body length " + std::to_string(body_length) + ", expected " + std::to_string(kind.body_length));
 }
 
 /* Checks a bitmap packet against its page header and works out its rows. */
-void check_bitmap(decode_context &ctx, size_t body_length, decode_record &rec) {
+void check_bitmap(decode_context &ctx, size_t body_length, decode_record &rec)
+{
   if (body_length < 12) {
     add_problem(rec, "body too short for a bitmap");
     return;
@@ -519,8 +551,8 @@ void check_bitmap(decode_context &ctx, size_t body_length, decode_record &rec) {
   rec.data_offset = rec.offset + 26;
   rec.data_length = body_length - 12;
   if (record_param(rec, "data_bytes", 0) != rec.data_length)
-    add_problem(rec, "data length field " + std::to_string(record_param(rec, "data_bytes", 0)) +
-                         ", body carries " + std::to_string(rec.data_length));
+    add_problem(rec, "data length field " + std::to_string(record_param(rec, "data_bytes", 0)) + ", body carries " +
+                         std::to_string(rec.data_length));
   auto data = ctx.bytes.subspan(rec.data_offset, rec.data_length);
   rec.blank = std::all_of(data.begin(), data.end(), [](uint8_t b) { return b == 0; });
   if (!ctx.have_page_header) {
@@ -541,22 +573,26 @@ void check_bitmap(decode_context &ctx, size_t body_length, decode_record &rec) {
 }
 
 /* Tries a packet at pos; on success fills rec. */
-attempt match_packet(decode_context &ctx, size_t pos, decode_record &rec) {
+attempt match_packet(decode_context &ctx, size_t pos, decode_record &rec)
+{
   const auto bytes = ctx.bytes;
   size_t left = bytes.size() - pos;
-  if (left < 2 || bytes[pos] != 0x1B || bytes[pos + 1] != 0x1A) return {};
+  if (left < 2 || bytes[pos] != 0x1B || bytes[pos + 1] != 0x1A)
+    return {};
   const uint8_t *p = &bytes[pos];
   bool known = (left < 3 || p[2] == 1) && (left < 4 || p[3] <= 4);
-  if (left < 14) return known && ctx.in_sync ? partial_at(left, 14) : attempt{};
+  if (left < 14)
+    return known && ctx.in_sync ? partial_at(left, 14) : attempt{};
   uint64_t body_length = read_field(p + 10, 4, false);
   if (18 + body_length > left)
     return known && ctx.in_sync ? partial_at(left, 18 + body_length) : attempt{};
   const packet_kind_row *kind = known ? &packet_kinds[p[3]] : nullptr;
-  bool consistent = kind && (kind->body_length >= 0
-                                 ? body_length == uint64_t(kind->body_length)
-                                 : body_length >= 12 && read_field(p + 22, 4, false) == body_length - 12);
+  bool consistent =
+      kind && (kind->body_length >= 0 ? body_length == uint64_t(kind->body_length)
+                                      : body_length >= 12 && read_field(p + 22, 4, false) == body_length - 12);
   size_t span = size_t(body_length) + 12;
-  if (!consistent && !may_guess(ctx, span)) return {};
+  if (!consistent && !may_guess(ctx, span))
+    return {};
   rec = decode_record{};
   rec.crc_computed = packet_crc(bytes.subspan(pos + 2, span));
   rec.crc_stored = read_field(p + 14 + body_length, 4, false);
@@ -595,13 +631,16 @@ attempt match_packet(decode_context &ctx, size_t pos, decode_record &rec) {
 }
 
 /* Tries every reading at pos: a packet, then the commands of its first byte. */
-attempt match_at(decode_context &ctx, size_t pos, decode_record &rec, const char *&partial_name) {
+attempt match_at(decode_context &ctx, size_t pos, decode_record &rec, const char *&partial_name)
+{
   attempt best = match_packet(ctx, pos, rec);
   partial_name = "a packet";
-  if (best.result == fit::full) return best;
+  if (best.result == fit::full)
+    return best;
   for (const compiled_row &row : command_index()[ctx.bytes[pos]]) {
     attempt a = match_command(ctx, row, pos, rec);
-    if (a.result == fit::full) return a;
+    if (a.result == fit::full)
+      return a;
     if (a.result == fit::partial && (best.result != fit::partial || a.matched > best.matched)) {
       best = a;
       partial_name = row.name;
@@ -611,14 +650,16 @@ attempt match_at(decode_context &ctx, size_t pos, decode_record &rec, const char
 }
 
 /* Formats an offset as 8 hex digits. */
-std::string hex_offset(size_t offset) {
+std::string hex_offset(size_t offset)
+{
   char text[24];
   std::snprintf(text, sizeof text, "%08zX", offset);
   return text;
 }
 
 /* The stop record for an input that ends inside a reading begun at pos. */
-decode_record stop_record(std::span<const uint8_t> bytes, size_t pos, const attempt &a, const char *name) {
+decode_record stop_record(std::span<const uint8_t> bytes, size_t pos, const attempt &a, const char *name)
+{
   decode_record rec;
   rec.type = record_type::stop;
   rec.offset = pos;
@@ -626,15 +667,16 @@ decode_record stop_record(std::span<const uint8_t> bytes, size_t pos, const atte
   rec.name = "stop";
   size_t present = bytes.size() - pos;
   std::string inside = a.matched > 1 ? std::string(name) : "a command beginning " + hex_byte(bytes[pos]);
-  if (std::string_view(name) == "a packet") inside = "a packet";
-  rec.problem = "input ends inside " + inside + " at 0x" + hex_offset(pos) + ": " +
-                std::to_string(present) + (present == 1 ? " byte" : " bytes") +
-                " present, at least " + std::to_string(a.needed) + " needed";
+  if (std::string_view(name) == "a packet")
+    inside = "a packet";
+  rec.problem = "input ends inside " + inside + " at 0x" + hex_offset(pos) + ": " + std::to_string(present) +
+                (present == 1 ? " byte" : " bytes") + " present, at least " + std::to_string(a.needed) + " needed";
   return rec;
 }
 
 /* An unknown run [start, end). */
-decode_record unknown_record(size_t start, size_t end) {
+decode_record unknown_record(size_t start, size_t end)
+{
   decode_record rec;
   rec.type = record_type::unknown;
   rec.offset = start;
@@ -652,39 +694,68 @@ struct paper_state {
 
 /* What one record does to the paper outside images. */
 struct paper_step {
-  uint64_t feed = 0;  /* blank dot rows */
-  uint8_t mark = 0;   /* px_cut_full ... px_stored, or 0 */
+  uint64_t feed = 0; /* blank dot rows */
+  uint8_t mark = 0;  /* px_cut_full ... px_stored, or 0 */
 };
 
 /* Applies a record to the paper state; returns its feed and mark. */
-paper_step apply_record(const decode_record &rec, paper_state &state) {
+paper_step apply_record(const decode_record &rec, paper_state &state)
+{
   paper_step step;
   uint32_t n = record_param(rec, "n", 0);
   switch (rec.effect) {
-    case fx::feed_rows: step.feed = n; break;
-    case fx::feed_lines: step.feed = uint64_t(n) * state.line_spacing; break;
-    case fx::line_feed: step.feed = state.line_spacing; break;
-    case fx::line_spacing: state.line_spacing = n; break;
-    case fx::default_spacing: state.line_spacing = paper_state{}.line_spacing; break;
-    case fx::cut_full: step.feed = n; step.mark = px_cut_full; break;
-    case fx::cut_partial: step.feed = n; step.mark = px_cut_partial; break;
-    case fx::left_margin: state.left_margin = n; break;
-    case fx::justify:
-      if (n <= 2 || (n >= 0x30 && n <= 0x32)) state.justify = n & 3;
-      break;
-    case fx::form_feed: step.mark = px_form_feed; break;
-    case fx::stored_image: step.mark = px_stored; break;
-    case fx::initialize: state = paper_state{}; break;
-    case fx::raster:
-      if (rec.blank) step.feed = uint64_t(rec.rows) * rec.scale_y;
-      break;
-    default: break;
+  case fx::feed_rows:
+    step.feed = n;
+    break;
+  case fx::feed_lines:
+    step.feed = uint64_t(n) * state.line_spacing;
+    break;
+  case fx::line_feed:
+    step.feed = state.line_spacing;
+    break;
+  case fx::line_spacing:
+    state.line_spacing = n;
+    break;
+  case fx::default_spacing:
+    state.line_spacing = paper_state{}.line_spacing;
+    break;
+  case fx::cut_full:
+    step.feed = n;
+    step.mark = px_cut_full;
+    break;
+  case fx::cut_partial:
+    step.feed = n;
+    step.mark = px_cut_partial;
+    break;
+  case fx::left_margin:
+    state.left_margin = n;
+    break;
+  case fx::justify:
+    if (n <= 2 || (n >= 0x30 && n <= 0x32))
+      state.justify = n & 3;
+    break;
+  case fx::form_feed:
+    step.mark = px_form_feed;
+    break;
+  case fx::stored_image:
+    step.mark = px_stored;
+    break;
+  case fx::initialize:
+    state = paper_state{};
+    break;
+  case fx::raster:
+    if (rec.blank)
+      step.feed = uint64_t(rec.rows) * rec.scale_y;
+    break;
+  default:
+    break;
   }
   return step;
 }
 
 /* Counts the records of a stream into its summary. */
-decode_summary summarize(const std::vector<decode_record> &records, size_t size) {
+decode_summary summarize(const std::vector<decode_record> &records, size_t size)
+{
   decode_summary s;
   s.bytes = size;
   paper_state state;
@@ -695,8 +766,10 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
       s.crc_errors += !rec.crc_ok;
       s.page_headers += rec.packet_kind == 3;
       s.bitmaps += rec.packet_kind == 4;
-      if (rec.packet_kind == 4) s.rows += rec.rows;
-      if (rec.packet_kind == 3) s.width_bytes = std::max<size_t>(s.width_bytes, record_param(rec, "bytes_per_line", 0));
+      if (rec.packet_kind == 4)
+        s.rows += rec.rows;
+      if (rec.packet_kind == 3)
+        s.width_bytes = std::max<size_t>(s.width_bytes, record_param(rec, "bytes_per_line", 0));
       s.width_bytes = std::max<size_t>(s.width_bytes, rec.row_bytes);
     } else if (rec.type == record_type::command) {
       ++s.commands;
@@ -714,7 +787,8 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
     } else if (rec.type == record_type::unknown) {
       s.unknown_bytes += rec.length;
       ++s.sync_losses;
-      if (rec.offset + rec.length == size) s.stop_offset = (long long)rec.offset;
+      if (rec.offset + rec.length == size)
+        s.stop_offset = (long long)rec.offset;
     } else {
       s.stop_offset = (long long)rec.offset;
     }
@@ -722,10 +796,11 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
   return s;
 }
 
-}  // namespace
+} // namespace
 
 /* zlib's crc32 from 0xFFFFFFFF, fed in pieces that fit its length type. */
-uint32_t packet_crc(std::span<const uint8_t> bytes) {
+uint32_t packet_crc(std::span<const uint8_t> bytes)
+{
   uLong crc = 0xFFFFFFFFul;
   for (size_t done = 0; done < bytes.size();) {
     uInt chunk = uInt(std::min<size_t>(bytes.size() - done, 1u << 30));
@@ -736,13 +811,16 @@ uint32_t packet_crc(std::span<const uint8_t> bytes) {
 }
 
 /* Decodes one PackBits row; a run past the row end is cut there. */
-packbits_row packbits_decode_row(const uint8_t *src, size_t src_len, uint8_t *out, size_t width) {
+packbits_row packbits_decode_row(const uint8_t *src, size_t src_len, uint8_t *out, size_t width)
+{
   packbits_row row;
   size_t produced = 0;
   while (produced < width) {
-    if (row.consumed >= src_len) return row;
+    if (row.consumed >= src_len)
+      return row;
     uint8_t header = src[row.consumed++];
-    if (header == 0x80) continue;  // a no-op in PackBits
+    if (header == 0x80)
+      continue; // a no-op in PackBits
     bool literal = header < 0x80;
     size_t count = literal ? size_t(header) + 1 : 257 - size_t(header);
     size_t payload = literal ? count : 1;
@@ -768,14 +846,17 @@ packbits_row packbits_decode_row(const uint8_t *src, size_t src_len, uint8_t *ou
 }
 
 /* Looks a parameter up by name. */
-uint32_t record_param(const decode_record &record, const char *name, uint32_t fallback) {
+uint32_t record_param(const decode_record &record, const char *name, uint32_t fallback)
+{
   for (const decode_param &p : record.params)
-    if (std::strcmp(p.name, name) == 0) return p.value;
+    if (std::strcmp(p.name, name) == 0)
+      return p.value;
   return fallback;
 }
 
 /* Walks the stream: records while in sync, unknown runs while not, a stop at a cut-off record. */
-decode_result decode_stream(std::span<const uint8_t> bytes) {
+decode_result decode_stream(std::span<const uint8_t> bytes)
+{
   decode_result result;
   decode_context ctx;
   ctx.bytes = bytes;
@@ -788,7 +869,8 @@ decode_result decode_stream(std::span<const uint8_t> bytes) {
     const char *partial_name = "";
     attempt a = match_at(ctx, pos, rec, partial_name);
     if (a.result == fit::full && (ctx.in_sync || rec.length >= 2)) {
-      if (unknown_start != SIZE_MAX) result.records.push_back(unknown_record(unknown_start, pos));
+      if (unknown_start != SIZE_MAX)
+        result.records.push_back(unknown_record(unknown_start, pos));
       unknown_start = SIZE_MAX;
       ctx.in_sync = true;
       pos += rec.length;
@@ -799,22 +881,27 @@ decode_result decode_stream(std::span<const uint8_t> bytes) {
       result.records.push_back(stop_record(bytes, pos, a, partial_name));
       break;
     }
-    if (unknown_start == SIZE_MAX) unknown_start = pos;
+    if (unknown_start == SIZE_MAX)
+      unknown_start = pos;
     ctx.in_sync = false;
     ++pos;
   }
-  if (unknown_start != SIZE_MAX) result.records.push_back(unknown_record(unknown_start, bytes.size()));
+  if (unknown_start != SIZE_MAX)
+    result.records.push_back(unknown_record(unknown_start, bytes.size()));
   result.summary = summarize(result.records, bytes.size());
   return result;
 }
 
 /* One listing line: offset, what the record is, its values and its problems. */
-std::string format_record(const decode_record &record, std::span<const uint8_t> bytes) {
+std::string format_record(const decode_record &record, std::span<const uint8_t> bytes)
+{
   std::string line = hex_offset(record.offset) + "  ";
   auto hex_run = [&](size_t from, size_t count, size_t most) {
     std::string text;
-    for (size_t j = 0; j < std::min(count, most); ++j) text += (j ? " " : "") + hex_byte(bytes[from + j]);
-    if (count > most) text += " ...";
+    for (size_t j = 0; j < std::min(count, most); ++j)
+      text += (j ? " " : "") + hex_byte(bytes[from + j]);
+    if (count > most)
+      text += " ...";
     return text;
   };
   auto params = [&] {
@@ -824,51 +911,59 @@ std::string format_record(const decode_record &record, std::span<const uint8_t> 
     return text;
   };
   switch (record.type) {
-    case record_type::packet: {
-      char crc[64];
-      if (record.crc_ok)
-        std::snprintf(crc, sizeof crc, "CRC %08X ok", record.crc_stored);
-      else
-        std::snprintf(crc, sizeof crc, "CRC WRONG: stored %08X, computed %08X", record.crc_stored,
-                      record.crc_computed);
-      line += "packet   " + std::string(record.name);
-      if (record.packet_kind >= 0) line += " (kind " + std::to_string(record.packet_kind) + ")";
-      line += ", " + std::to_string(record.length) + " bytes";
-      std::string values = params();
-      if (!values.empty()) line += ": " + values;
-      line += "; " + std::string(crc);
-      break;
-    }
-    case record_type::command: {
-      line += "command  " + std::string(record.name) + " " + record.what;
-      std::string values = params();
-      if (!values.empty()) line += ": " + values;
-      if (record.data_length) line += ", " + std::to_string(record.data_length) + " data bytes";
-      if (record.compressed) line += ", PackBits";
-      if (record.effect == fx::raster && record.blank) line += ", blank";
-      size_t fixed = record.length - record.data_length;
-      line += "  [" + hex_run(record.offset, fixed, 12);
-      if (record.data_length) line += " +" + std::to_string(record.data_length);
-      line += "]";
-      break;
-    }
-    case record_type::unknown: {
-      size_t end = record.offset + record.length;
-      line += "unknown  " + std::to_string(record.length) + (record.length == 1 ? " byte: " : " bytes: ") +
-              hex_run(record.offset, record.length, 16) + "; sync lost at 0x" + hex_offset(record.offset) +
-              (end < bytes.size() ? ", regained at 0x" + hex_offset(end) : ", not regained before the end");
-      break;
-    }
-    case record_type::stop:
-      line += "STOP     " + record.problem;
-      return line;
+  case record_type::packet: {
+    char crc[64];
+    if (record.crc_ok)
+      std::snprintf(crc, sizeof crc, "CRC %08X ok", record.crc_stored);
+    else
+      std::snprintf(crc, sizeof crc, "CRC WRONG: stored %08X, computed %08X", record.crc_stored, record.crc_computed);
+    line += "packet   " + std::string(record.name);
+    if (record.packet_kind >= 0)
+      line += " (kind " + std::to_string(record.packet_kind) + ")";
+    line += ", " + std::to_string(record.length) + " bytes";
+    std::string values = params();
+    if (!values.empty())
+      line += ": " + values;
+    line += "; " + std::string(crc);
+    break;
   }
-  if (!record.problem.empty()) line += "; problem: " + record.problem;
+  case record_type::command: {
+    line += "command  " + std::string(record.name) + " " + record.what;
+    std::string values = params();
+    if (!values.empty())
+      line += ": " + values;
+    if (record.data_length)
+      line += ", " + std::to_string(record.data_length) + " data bytes";
+    if (record.compressed)
+      line += ", PackBits";
+    if (record.effect == fx::raster && record.blank)
+      line += ", blank";
+    size_t fixed = record.length - record.data_length;
+    line += "  [" + hex_run(record.offset, fixed, 12);
+    if (record.data_length)
+      line += " +" + std::to_string(record.data_length);
+    line += "]";
+    break;
+  }
+  case record_type::unknown: {
+    size_t end = record.offset + record.length;
+    line += "unknown  " + std::to_string(record.length) + (record.length == 1 ? " byte: " : " bytes: ") +
+            hex_run(record.offset, record.length, 16) + "; sync lost at 0x" + hex_offset(record.offset) +
+            (end < bytes.size() ? ", regained at 0x" + hex_offset(end) : ", not regained before the end");
+    break;
+  }
+  case record_type::stop:
+    line += "STOP     " + record.problem;
+    return line;
+  }
+  if (!record.problem.empty())
+    line += "; problem: " + record.problem;
   return line;
 }
 
 /* The summary line; its fields and their order are fixed for scripts. */
-std::string format_summary(const decode_summary &s) {
+std::string format_summary(const decode_summary &s)
+{
   static constexpr std::pair<const char *, size_t decode_summary::*> fields[] = {
       {"bytes", &decode_summary::bytes},
       {"packets", &decode_summary::packets},
@@ -892,7 +987,8 @@ std::string format_summary(const decode_summary &s) {
       {"problems", &decode_summary::problems},
   };
   std::string line = "summary:";
-  for (const auto &[name, member] : fields) line += " " + std::string(name) + "=" + std::to_string(s.*member);
+  for (const auto &[name, member] : fields)
+    line += " " + std::string(name) + "=" + std::to_string(s.*member);
   return line + " stop_offset=" + std::to_string(s.stop_offset);
 }
 
@@ -905,8 +1001,10 @@ struct canvas {
   std::vector<uint8_t> blank_line; /* one row of paper, then the area beyond it */
 
   /* Appends n rows of blank paper; false when the canvas may not grow. */
-  bool add_rows(uint64_t n) {
-    if (bitmap.clipped) return false;
+  bool add_rows(uint64_t n)
+  {
+    if (bitmap.clipped)
+      return false;
     uint64_t room = (max_pixels - bitmap.pixels.size()) / std::max<uint32_t>(bitmap.width, 1);
     if (n > room) {
       n = room;
@@ -916,31 +1014,37 @@ struct canvas {
     size_t want = bitmap.pixels.size() + size_t(n) * bitmap.width;
     if (want > bitmap.pixels.capacity())
       bitmap.pixels.reserve(std::min(max_pixels, std::max(want, 2 * bitmap.pixels.capacity())));
-    for (uint64_t r = 0; r < n; ++r) bitmap.pixels.insert(bitmap.pixels.end(), blank_line.begin(), blank_line.end());
+    for (uint64_t r = 0; r < n; ++r)
+      bitmap.pixels.insert(bitmap.pixels.end(), blank_line.begin(), blank_line.end());
     bitmap.height += uint32_t(n);
     return !bitmap.clipped;
   }
 
   /* Sets the dots of a 1-bit row (MSB first) on the last row, from x0, sx wide each. */
-  void draw_bits(const uint8_t *row, size_t row_bytes, uint64_t x0, unsigned sx) {
+  void draw_bits(const uint8_t *row, size_t row_bytes, uint64_t x0, unsigned sx)
+  {
     uint8_t *line = bitmap.pixels.data() + size_t(bitmap.height - 1) * bitmap.width;
     for (size_t byte = 0; byte < row_bytes; ++byte) {
       for (unsigned bit = 0; row[byte] && bit < 8; ++bit) {
-        if (!(row[byte] & (0x80 >> bit))) continue;
+        if (!(row[byte] & (0x80 >> bit)))
+          continue;
         for (unsigned k = 0; k < sx; ++k) {
           uint64_t x = x0 + (byte * 8 + bit) * sx + k;
-          if (x < bitmap.width) line[x] = x < bitmap.paper_width ? px_ink : px_ink_beyond;
+          if (x < bitmap.width)
+            line[x] = x < bitmap.paper_width ? px_ink : px_ink_beyond;
         }
       }
     }
   }
 
   /* Draws a mark band of rows rows in colour, dashed with period dash (0: solid). */
-  void draw_mark(uint32_t rows, uint8_t colour, uint32_t dash) {
+  void draw_mark(uint32_t rows, uint8_t colour, uint32_t dash)
+  {
     for (uint32_t r = 0; r < rows && add_rows(1); ++r) {
       uint8_t *line = bitmap.pixels.data() + size_t(bitmap.height - 1) * bitmap.width;
       for (uint32_t x = 0; x < bitmap.width; ++x)
-        if (dash == 0 || ((x + r) / dash) % 2 == 0) line[x] = colour;
+        if (dash == 0 || ((x + r) / dash) % 2 == 0)
+          line[x] = colour;
     }
   }
 };
@@ -958,19 +1062,26 @@ constexpr mark_style mark_styles[] = {
 };
 
 /* Row width in dots of an image record as drawn. */
-uint64_t image_width(const decode_record &rec) { return uint64_t(rec.row_bytes) * 8 * rec.scale_x; }
+uint64_t image_width(const decode_record &rec)
+{
+  return uint64_t(rec.row_bytes) * 8 * rec.scale_x;
+}
 
 /* Left edge of a raster image from margin and justification. */
-uint64_t image_left(const decode_record &rec, const paper_state &state, uint32_t paper_width) {
-  if (rec.effect == fx::bitmap) return 0;
+uint64_t image_left(const decode_record &rec, const paper_state &state, uint32_t paper_width)
+{
+  if (rec.effect == fx::bitmap)
+    return 0;
   uint64_t width = image_width(rec);
   uint64_t area = paper_width > state.left_margin ? paper_width - state.left_margin : 0;
-  if (width >= area || state.justify == 0) return state.left_margin;
+  if (width >= area || state.justify == 0)
+    return state.left_margin;
   return state.left_margin + (state.justify == 1 ? (area - width) / 2 : area - width);
 }
 
 /* Widest dot extent of any row with dots, or of a page, over the stream. */
-uint64_t content_width(const decode_result &decoded) {
+uint64_t content_width(const decode_result &decoded)
+{
   paper_state state;
   uint64_t widest = 0;
   for (const decode_record &rec : decoded.records) {
@@ -982,9 +1093,11 @@ uint64_t content_width(const decode_result &decoded) {
 }
 
 /* Draws the rows of a bitmap packet or raster image. */
-void draw_image(canvas &c, const decode_record &rec, std::span<const uint8_t> bytes, uint64_t x0) {
+void draw_image(canvas &c, const decode_record &rec, std::span<const uint8_t> bytes, uint64_t x0)
+{
   size_t row_bytes = rec.row_bytes;
-  if (row_bytes == 0) row_bytes = (c.bitmap.paper_width + 7) / 8;  // a bitmap without page header
+  if (row_bytes == 0)
+    row_bytes = (c.bitmap.paper_width + 7) / 8; // a bitmap without page header
   size_t rows = rec.effect == fx::bitmap ? (rec.data_length + row_bytes - 1) / row_bytes : rec.rows;
   std::vector<uint8_t> row(row_bytes);
   size_t at = rec.data_offset;
@@ -999,26 +1112,31 @@ void draw_image(canvas &c, const decode_record &rec, std::span<const uint8_t> by
       at += take;
     }
     for (unsigned k = 0; k < rec.scale_y; ++k) {
-      if (!c.add_rows(1)) return;
+      if (!c.add_rows(1))
+        return;
       c.draw_bits(row.data(), row_bytes, x0, rec.scale_x);
     }
   }
 }
 
-}  // namespace
+} // namespace
 
 render_bitmap render_records(const decode_result &decoded, std::span<const uint8_t> bytes,
-                             const render_options &options) {
+                             const render_options &options)
+{
   render_bitmap bitmap;
   uint64_t widest = content_width(decoded);
-  bitmap.paper_width = options.paper_width ? options.paper_width : widest ? uint32_t(std::min<uint64_t>(widest, UINT32_MAX)) : 576;
-  bitmap.width = uint32_t(std::clamp<uint64_t>(std::max<uint64_t>(widest, bitmap.paper_width), 1,
-                                               std::max<size_t>(options.max_pixels, 1)));
+  bitmap.paper_width = options.paper_width ? options.paper_width
+                       : widest            ? uint32_t(std::min<uint64_t>(widest, UINT32_MAX))
+                                           : 576;
+  bitmap.width = uint32_t(
+      std::clamp<uint64_t>(std::max<uint64_t>(widest, bitmap.paper_width), 1, std::max<size_t>(options.max_pixels, 1)));
   canvas c{bitmap, options.max_pixels, std::vector<uint8_t>(bitmap.width, px_beyond)};
   std::fill_n(c.blank_line.begin(), std::min(bitmap.width, bitmap.paper_width), px_paper);
   paper_state state;
   for (const decode_record &rec : decoded.records) {
-    if (bitmap.clipped) break;
+    if (bitmap.clipped)
+      break;
     if (rec.effect == fx::bitmap || rec.effect == fx::raster) {
       draw_image(c, rec, bytes, image_left(rec, state, bitmap.paper_width));
       continue;
@@ -1026,27 +1144,29 @@ render_bitmap render_records(const decode_result &decoded, std::span<const uint8
     paper_step step = apply_record(rec, state);
     c.add_rows(step.feed);
     for (const mark_style &style : mark_styles)
-      if (style.colour == step.mark) c.draw_mark(style.rows, style.colour, style.dash);
+      if (style.colour == step.mark)
+        c.draw_mark(style.rows, style.colour, style.dash);
   }
   return bitmap;
 }
 
 /* Writes the canvas as an 8-bit palette PNG. */
-std::string write_png(const render_bitmap &bitmap, const char *path) {
+std::string write_png(const render_bitmap &bitmap, const char *path)
+{
   static const png_color palette[] = {
-      {255, 255, 255}, {0, 0, 0}, {215, 215, 215}, {170, 0, 0},
-      {230, 0, 0}, {255, 140, 0}, {0, 90, 255}, {150, 180, 230},
+      {255, 255, 255}, {0, 0, 0},     {215, 215, 215}, {170, 0, 0},
+      {230, 0, 0},     {255, 140, 0}, {0, 90, 255},    {150, 180, 230},
   };
   bool to_stdout = std::strcmp(path, "-") == 0;
   FILE *file = to_stdout ? stdout : std::fopen(path, "wb");
-  if (!file) return std::string("cannot open ") + path + ": " + std::strerror(errno);
+  if (!file)
+    return std::string("cannot open ") + path + ": " + std::strerror(errno);
   // An empty strip still makes a valid image: one row of paper.
   std::vector<uint8_t> blank_row(std::max<uint32_t>(bitmap.width, 1), px_paper);
   uint32_t height = std::max<uint32_t>(bitmap.height, 1);
   std::vector<png_bytep> rows(height);
   for (uint32_t r = 0; r < height; ++r)
-    rows[r] = bitmap.height ? const_cast<png_bytep>(bitmap.pixels.data() + size_t(r) * bitmap.width)
-                            : blank_row.data();
+    rows[r] = bitmap.height ? const_cast<png_bytep>(bitmap.pixels.data() + size_t(r) * bitmap.width) : blank_row.data();
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   std::string error;
@@ -1056,8 +1176,8 @@ std::string write_png(const render_bitmap &bitmap, const char *path) {
     error = std::string("cannot write PNG to ") + path;
   } else {
     png_init_io(png, file);
-    png_set_IHDR(png, info, uint32_t(blank_row.size()), height, 8, PNG_COLOR_TYPE_PALETTE,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_IHDR(png, info, uint32_t(blank_row.size()), height, 8, PNG_COLOR_TYPE_PALETTE, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
     png_set_PLTE(png, info, palette, int(std::size(palette)));
     png_write_info(png, info);
     png_write_image(png, rows.data());
@@ -1065,6 +1185,7 @@ std::string write_png(const render_bitmap &bitmap, const char *path) {
   }
   png_destroy_write_struct(&png, &info);
   if (to_stdout ? std::fflush(file) != 0 : std::fclose(file) != 0)
-    if (error.empty()) error = std::string("cannot write ") + path;
+    if (error.empty())
+      error = std::string("cannot write ") + path;
   return error;
 }

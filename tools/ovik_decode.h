@@ -27,22 +27,22 @@ enum class record_type {
 /* What a record does to the paper (or to how later records land on it). */
 enum class paper_effect {
   none,
-  feed_rows,        /* advance param "n" dot rows */
-  feed_lines,       /* advance param "n" lines of the current line spacing */
-  line_feed,        /* advance one line */
-  line_spacing,     /* line spacing = param "n" dots */
-  default_spacing,  /* line spacing back to the default */
-  cut_full,         /* full cut, after feeding param "n" rows when present */
-  cut_partial,      /* partial cut, likewise */
-  raster,           /* GS v 0 raster image */
-  bitmap,           /* bitmap packet: the page rows */
-  left_margin,      /* left margin = param "n" dots */
-  justify,          /* justification = param "n" (0/48 left, 1/49 centre, 2/50 right) */
-  form_feed,        /* to the next ticket or label */
-  stored_image,     /* prints graphics stored in the printer: content unknown here */
-  pulse,            /* drawer or external buzzer pulse */
-  beep,             /* integrated beeper */
-  initialize,       /* ESC @: margin, justification and spacing back to defaults */
+  feed_rows,       /* advance param "n" dot rows */
+  feed_lines,      /* advance param "n" lines of the current line spacing */
+  line_feed,       /* advance one line */
+  line_spacing,    /* line spacing = param "n" dots */
+  default_spacing, /* line spacing back to the default */
+  cut_full,        /* full cut, after feeding param "n" rows when present */
+  cut_partial,     /* partial cut, likewise */
+  raster,          /* GS v 0 raster image */
+  bitmap,          /* bitmap packet: the page rows */
+  left_margin,     /* left margin = param "n" dots */
+  justify,         /* justification = param "n" (0/48 left, 1/49 centre, 2/50 right) */
+  form_feed,       /* to the next ticket or label */
+  stored_image,    /* prints graphics stored in the printer: content unknown here */
+  pulse,           /* drawer or external buzzer pulse */
+  beep,            /* integrated beeper */
+  initialize,      /* ESC @: margin, justification and spacing back to defaults */
 };
 
 /* One named value read from a record ("n", "bytes_per_line", ...). */
@@ -56,23 +56,23 @@ struct decode_record {
   record_type type = record_type::unknown;
   size_t offset = 0;
   size_t length = 0;
-  const char *name = "";        /* "GS V", "page header", ... */
-  const char *what = "";        /* a few words on what it does */
+  const char *name = ""; /* "GS V", "page header", ... */
+  const char *what = ""; /* a few words on what it does */
   paper_effect effect = paper_effect::none;
-  int packet_kind = -1;         /* 0..4 for the known kinds; -1 for non-packets */
+  int packet_kind = -1; /* 0..4 for the known kinds; -1 for non-packets */
   bool crc_ok = false;
   uint32_t crc_stored = 0;
   uint32_t crc_computed = 0;
   std::vector<decode_param> params;
-  size_t data_offset = 0;       /* pixel or data block carried inside the record */
+  size_t data_offset = 0; /* pixel or data block carried inside the record */
   size_t data_length = 0;
-  uint32_t row_bytes = 0;       /* image geometry of bitmaps and raster images */
+  uint32_t row_bytes = 0; /* image geometry of bitmaps and raster images */
   uint32_t rows = 0;
-  bool compressed = false;      /* raster rows are PackBits coded */
-  bool blank = false;           /* an image without a single dot */
-  uint8_t scale_x = 1;          /* raster image dot size */
+  bool compressed = false; /* raster rows are PackBits coded */
+  bool blank = false;      /* an image without a single dot */
+  uint8_t scale_x = 1;     /* raster image dot size */
   uint8_t scale_y = 1;
-  std::string problem;          /* empty, or what looked wrong in this record */
+  std::string problem; /* empty, or what looked wrong in this record */
 };
 
 /* Counts over a whole stream; the line format_summary prints. */
@@ -82,21 +82,21 @@ struct decode_summary {
   size_t crc_errors = 0;
   size_t page_headers = 0;
   size_t bitmaps = 0;
-  size_t rows = 0;          /* rows carried by bitmap packets */
-  size_t width_bytes = 0;   /* widest bytes per line of a page header or bitmap */
+  size_t rows = 0;        /* rows carried by bitmap packets */
+  size_t width_bytes = 0; /* widest bytes per line of a page header or bitmap */
   size_t commands = 0;
   size_t raster_images = 0; /* GS v 0 images with at least one dot */
   size_t raster_rows = 0;
-  size_t feed_rows = 0;     /* dot rows advanced without marks */
+  size_t feed_rows = 0; /* dot rows advanced without marks */
   size_t cuts_full = 0;
   size_t cuts_partial = 0;
   size_t pulses = 0;
   size_t beeps = 0;
-  size_t logos = 0;         /* prints of stored graphics */
+  size_t logos = 0; /* prints of stored graphics */
   size_t form_feeds = 0;
   size_t unknown_bytes = 0;
   size_t sync_losses = 0;
-  size_t problems = 0;      /* records with a problem other than a CRC error */
+  size_t problems = 0;        /* records with a problem other than a CRC error */
   long long stop_offset = -1; /* where the input stopped making sense, or -1 */
 };
 
@@ -110,7 +110,7 @@ uint32_t packet_crc(std::span<const uint8_t> bytes);
 
 /* Result of decoding one PackBits row. */
 struct packbits_row {
-  size_t consumed = 0;  /* source bytes read */
+  size_t consumed = 0;   /* source bytes read */
   bool complete = false; /* the row got all its bytes before the source ended */
   bool overrun = false;  /* a run went past the row's end (extra bytes dropped) */
   bool nonzero = false;  /* some byte of the row is not zero */
@@ -145,17 +145,17 @@ enum render_pixel : uint8_t {
 };
 
 struct render_options {
-  uint32_t paper_width = 0;        /* dots; 0 infers it from the widest row */
+  uint32_t paper_width = 0;            /* dots; 0 infers it from the widest row */
   size_t max_pixels = size_t(1) << 26; /* the canvas never grows beyond this */
 };
 
 /* The paper as one strip, top to bottom, one byte (render_pixel) per dot. */
 struct render_bitmap {
-  uint32_t width = 0;       /* canvas width: paper width, or wider content */
+  uint32_t width = 0; /* canvas width: paper width, or wider content */
   uint32_t height = 0;
   uint32_t paper_width = 0;
   std::vector<uint8_t> pixels;
-  bool clipped = false;     /* stopped at max_pixels */
+  bool clipped = false; /* stopped at max_pixels */
 };
 
 /* Rows that marks (cuts, form feeds) take on the canvas, and a stored image's band. */
