@@ -9,7 +9,7 @@
 #include <string>
 
 #include "fuzz_support.h"
-#include "ovik_decode.h"
+#include "decoder.h"
 
 /* One input. */
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)

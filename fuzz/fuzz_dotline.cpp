@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "fuzz_support.h"
-#include "ovik_decode.h"
+#include "decoder.h"
 #include "print.h"
 
 namespace {

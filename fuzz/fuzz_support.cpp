@@ -10,7 +10,7 @@
 #include <sanitizer/lsan_interface.h>
 #include <unistd.h>
 
-#include "ovik_decode.h"
+#include "decoder.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
  * property queries.
  *
  * The catalogue is the one list of models the project knows: PPD short
- * nicknames must equal a row's name, and tools/ovik-models prints it.
+ * nicknames must equal a row's name, and ovik-models (tools/models) prints it.
  */
 #include "ovik_printer_model.h"
 

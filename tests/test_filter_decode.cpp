@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "ovik_decode.h"
+#include "decoder.h"
 #include "print.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <random>
 
 #include "filter_harness.h"
-#include "ovik_decode.h"
+#include "decoder.h"
 #include "ovik_printer_model.h"
 
 using namespace harness;

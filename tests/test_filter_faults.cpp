@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "filter_harness.h"
-#include "ovik_decode.h"
+#include "decoder.h"
 #include "ovik_printer_model.h"
 
 using namespace harness;

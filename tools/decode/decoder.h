@@ -1,5 +1,5 @@
 /*
- * ovik_decode.h - reads a printer data stream back: splits it into packets,
+ * decoder.h - reads a printer data stream back: splits it into packets,
  * printer commands and bytes that are neither, checks packet CRCs, decodes
  * PackBits rows, and renders what the printer would put on paper.
  *

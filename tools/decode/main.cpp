@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "ovik_decode.h"
+#include "decoder.h"
 #include "ovik_printer_model.h"
 
 namespace {

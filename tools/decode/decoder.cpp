@@ -1,5 +1,5 @@
 /*
- * ovik_decode.cpp - printer stream decoder: packets, commands, PackBits rows,
+ * decoder.cpp - printer stream decoder: packets, commands, PackBits rows,
  * and the paper the stream would produce.
  *
  * The stream is read in place. Each position is tried as a packet, then as
@@ -7,7 +7,7 @@
  * an unknown run, and only a packet or a command of two bytes or more ends
  * such a run (a lone control byte in garbage proves nothing).
  */
-#include "ovik_decode.h"
+#include "decoder.h"
 
 #include <algorithm>
 #include <array>
