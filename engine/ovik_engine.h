@@ -1,0 +1,253 @@
+/*
+ * ovik_engine.h - the job engine: one print job for an Ovik printer, from
+ * settings and 1-bit pages to the printer data stream.
+ *
+ * A job is one object (the device object) holding everything the job needs:
+ * its settings, its job state, the packet sequence counters, the cancel
+ * request and its buffers. Nothing is shared between jobs, so jobs may run on
+ * as many threads at once as there are objects. The engine reads no
+ * environment, no PPD and no file: settings come in as data, printer bytes go
+ * out through the caller's sink, status lines through the caller's message
+ * function, and every condition that ends a job comes back as a result code
+ * with its text. Only a front end decides what ending a job means.
+ *
+ * A job runs:
+ *   init_dev_mode, get_model_info, ovik_settings_apply ...   the settings
+ *   ovik_printer_dev_creator                                 the job object
+ *   ovik_job_begin                                           document start
+ *   ovik_page_start, ovik_page_pixels | ovik_page_add_rows, ovik_page_end
+ *                                                            every page
+ *   ovik_job_end                                             document end
+ *   ovik_printer_dev_destroy
+ *
+ * Usable from C and C++.
+ */
+#ifndef OVIK_ENGINE_H
+#define OVIK_ENGINE_H
+
+#include <stdbool.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---------- settings ---------- */
+
+/* Every job setting; field names are those of the settings dump. */
+typedef struct dev_mode {
+  uint32_t model;   /* catalogue model id */
+  const char *name; /* the catalogue's static text, never freed */
+  uint32_t type;    /* printer class word handed to every encoder */
+  int32_t printer_width;
+  int32_t max_render_height;
+  bool issupportshiftline;
+  bool islabelprinter;
+  float cut_spacing;
+  float motion_v;
+  int32_t resolution;
+  float dot_unit; /* millimetres per dot */
+  int32_t compression;
+  int32_t papertype;
+  bool pagemode;
+  bool ticketmode;
+  int32_t finalcut;
+  bool is_page_cut;
+  int32_t fwdfeed;
+  int32_t backfeed;
+  int32_t speed;
+  int32_t density;
+  int32_t linespacing;
+  int32_t beepcontrol;
+  int32_t beepduration;
+  int32_t beepinterval;
+  int32_t beeptimes;
+  int32_t externalbeepcontrol;
+  int32_t externalbeepduration;
+  int32_t externalbeepinterval;
+  int32_t externalbeeptimes;
+  int32_t drawer1;
+  int32_t drawer2;
+  int32_t postprintaction;
+  int32_t feeddistance;
+  int32_t cutdistance;
+  int32_t printlogo;
+  int32_t logoindex;
+  int32_t logoalign;
+  int32_t papersavemode;
+  int32_t papersavebottom;
+} dev_mode;
+
+/* Stores the settings every job starts from. */
+void init_dev_mode(dev_mode *settings);
+
+/* One choice of a job keyword. */
+typedef struct ovik_choice {
+  const char *value; /* the text the settings reader converts, as PPDs carry it ("10") */
+  const char *label; /* what a user reads ("10 mm") */
+  const char *ipp;   /* the IPP keyword of this choice, for keyword attributes; else NULL */
+} ovik_choice;
+
+/* How a keyword's value text becomes settings. */
+typedef enum ovik_conversion {
+  ovik_number,            /* a number (read like atoi, saturating) into one field */
+  ovik_resolution,        /* dots per inch: resolution, motion_v, dot_unit */
+  ovik_page_size,         /* a page size name: printer_width, max_render_height */
+  ovik_post_print_action, /* postprintaction, and is_page_cut for 3 */
+  ovik_density,           /* "None" or a number */
+} ovik_conversion;
+
+/* One job keyword: how the settings reader takes it, and what PPDs and
+ * the printer application offer for it. */
+typedef struct ovik_keyword {
+  const char *keyword;        /* PPD and job option keyword ("CutPaperLength") */
+  const char *label;          /* option text ("Feed Before Cut") */
+  const char *group;          /* PPD group ("Cutting/Feed and Cut"); NULL: not a generated option */
+  const char *ipp_name;       /* IPP attribute ("cut-paper-length"); NULL: a standard attribute carries it */
+  const char *default_value;  /* the choice that changes nothing: the settings' own default */
+  const ovik_choice *choices; /* what the PPDs offer, the default among them */
+  int num_choices;
+  int ipp_integer; /* 1: an IPP integer in min..max; 0: an IPP keyword of the choices */
+  int min, max;    /* the values that make sense */
+  ovik_conversion conversion;
+  size_t field; /* offset of the dev_mode field (ovik_number) */
+} ovik_keyword;
+
+/* The job keywords, in the order the settings reader applies them. */
+const ovik_keyword *ovik_keyword_table(size_t *count);
+
+/* The row of a keyword, or NULL. */
+const ovik_keyword *ovik_keyword_find(const char *keyword);
+
+/* ---------- where a job's output goes ---------- */
+
+/* Message levels (exact values, not flags). */
+#define MSG_INFO 0
+#define MSG_DEBUG 1
+#define MSG_ERROR 2
+#define MSG_OUTPUT 32
+#define MSG_DUMP 64
+
+/* A job's connections to the world, all chosen by the front end. */
+typedef struct ovik_job_io {
+  /* The printer stream: takes all length bytes and returns 0, or an errno
+   * value when they could not be written. */
+  int (*write)(void *context, const void *data, size_t length);
+  /* Pushes what write took on toward the printer: 0 or an errno value. May be NULL. */
+  int (*flush)(void *context);
+  void *sink_context;
+  /* Status and debug lines, at MSG_INFO, MSG_DEBUG or MSG_DUMP; may be NULL. */
+  void (*message)(void *context, int level, const char *text);
+  void *message_context;
+  /* The developer trace of this job, or NULL: a job without one pays nothing for it. */
+  FILE *trace;
+  /* 1: a cancel request ends a page between two of its copies; 0: a page
+   * once begun goes out with all its copies. */
+  int cancel_between_copies;
+} ovik_job_io;
+
+/* Reports text at level through io: its trace line, then the message function
+ * (MSG_OUTPUT: the text goes to the printer stream instead). */
+void ovik_message(const ovik_job_io *io, int level, const char *text);
+
+/* Copies the identity, class and width of the named catalogue model into the
+ * settings: 0, or the catalogue's code (reported at MSG_DEBUG through io). */
+int get_model_info(dev_mode *settings, const char *name, const ovik_job_io *io);
+
+/* Applies a keyword's value text to the settings, as the PPD reader does:
+ * 0, or 1 when the value was not usable and the settings kept their value
+ * (said at MSG_DEBUG through io). */
+int ovik_settings_apply(dev_mode *settings, const ovik_keyword *row, const char *value, const ovik_job_io *io);
+
+/* PageSize, second reading: bytes per line from the imageable right edge of
+ * the page size, in points, at the resolution in force. */
+void ovik_settings_width_from_area(dev_mode *settings, double right_points);
+
+/* Replaces every control character of a text from outside by '?', up to its
+ * terminator or length bytes: a line break there would start a status line
+ * of the sender's choosing. */
+void ovik_mask_controls(char *text, size_t length);
+
+/* ---------- the job ---------- */
+
+typedef struct ovik_printer_dev ovik_printer_dev;
+
+/* Result codes beyond the library's: each ends the job. A positive code is
+ * the errno value of a failed write to the printer stream. */
+#define OVIK_JOB_ERR_DEVICE -101        /* "Cannot allocate dev buffer" */
+#define OVIK_JOB_ERR_RENDER_BUFFER -102 /* "Cannot allocate rending data buffer" */
+#define OVIK_JOB_ERR_DATA_BUFFER -103   /* "Cannot allocate data buffer" */
+#define OVIK_JOB_ERR_PAGE_MEMORY -104   /* "not got enough memory" */
+#define OVIK_JOB_ERR_PAGE_DEPTH -105    /* "page is not 1 bit per pixel" */
+#define OVIK_JOB_ERR_PAGE_SIZE -106     /* "page too large" */
+#define OVIK_JOB_ERR_DOTLINE -107       /* dot-line output cannot go on */
+
+/* Creates a job from its settings (copied) and its io (copied), dumps the
+ * settings and sizes its buffers. 0, or a result code: then *out is the job
+ * when it was made (ovik_job_error tells why; destroy it) or NULL. */
+int ovik_printer_dev_creator(const dev_mode *settings, const ovik_job_io *io, ovik_printer_dev **out);
+
+/* Releases the job and everything it owns; NULL is ignored. */
+int ovik_printer_dev_destroy(ovik_printer_dev *job);
+
+/* The text of the condition that ended the job: for NULL, that of a job
+ * that could not be made. */
+const char *ovik_job_error(const ovik_printer_dev *job);
+
+/* The settings in force for the job. */
+const dev_mode *ovik_job_settings(const ovik_printer_dev *job);
+
+/* Document start: the document packets and the start actions. 0 or a result code. */
+int ovik_job_begin(ovik_printer_dev *job);
+
+/* Document end, unless the job was cancelled: the final strip owed, the end
+ * actions and the final feed or cut; then the stream is flushed. 0 or a result code. */
+int ovik_job_end(ovik_printer_dev *job);
+
+/* Asks the job to stop: the front end stops giving pages, and the document
+ * end is skipped. Safe inside a signal handler and from any thread. */
+void ovik_job_cancel(ovik_printer_dev *job);
+bool ovik_job_cancelled(const ovik_printer_dev *job);
+
+/* ---------- pages ---------- */
+
+/* One page, as a raster page header describes it. */
+typedef struct ovik_page {
+  uint32_t width;          /* dots (cupsWidth) */
+  uint32_t height;         /* rows (cupsHeight) */
+  uint32_t bytes_per_line; /* cupsBytesPerLine */
+  uint32_t bits_per_pixel; /* only 1 is printed */
+  uint32_t copies;         /* NumCopies; 0 is the printer's default, one copy */
+} ovik_page;
+
+/* The copies a page gets: as many as asked, one for 0. */
+uint32_t ovik_page_copies(const ovik_page *page);
+
+/* Starts a page: refuses what cannot be printed and makes its zero-filled
+ * buffer. 0 or a result code. */
+int ovik_page_start(ovik_printer_dev *job, const ovik_page *page);
+
+/* The page buffer, height x bytes_per_line bytes, for a front end that fills
+ * the whole page at once. */
+uint8_t *ovik_page_pixels(ovik_printer_dev *job);
+
+/* Adds count rows after those already given (rows beyond the page's height
+ * are dropped). 0 or a result code. */
+int ovik_page_add_rows(ovik_printer_dev *job, const void *rows, uint32_t count);
+
+/* Sends every copy of the page (rows not given are blank) and releases its
+ * buffer. 0 or a result code. */
+int ovik_page_end(ovik_printer_dev *job);
+
+/* ---------- the rest of the stream format ---------- */
+
+/* CRC-32 of IEEE 802.3 continued from running (0 starts a new checksum). */
+uint32_t CRC32(uint32_t running, const uint8_t *data, uint32_t length);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif
