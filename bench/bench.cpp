@@ -34,9 +34,9 @@
 #include <cups/raster.h>
 
 #include "content.h"
-#include "ovik_trace.h"
-#include "rastertoovik.h"
-#include "util.h"
+#include "job.h"
+#include "packet.h"
+#include "spooler.h"
 
 namespace {
 
@@ -491,20 +491,32 @@ int main(int argc, char **argv)
       if (ftruncate(1, 0) != 0 || lseek(1, 0, SEEK_SET) != 0)
         perror("ovik-bench: stdout");
     };
+    // A job of the filter's: the printer stream on standard output.
+    ovik_job_io io = spooler_io(nullptr);
+    io.message = nullptr; // its settings dump stays out of the table
+    dev_mode settings;
+    init_dev_mode(&settings);
+    ovik_printer_dev *job = nullptr;
+    ovik_printer_dev_creator(&settings, &io, &job);
     auto write_mib = [&] {
-      write_bytes(block.data(), static_cast<int>(block.size()));
+      write_bytes(job->out, block.data(), static_cast<int>(block.size()));
       fflush(stdout);
     };
     auto traced_to = [&](const std::string &path) {
       return median_ns(samples, write_mib, [&] {
         empty_stdout();
-        ovik_trace_init(path.c_str());
+        if (job->io.trace)
+          fclose(job->io.trace);
+        job->io.trace = fopen(path.c_str(), "wb");
       });
     };
     double plain = median_ns(samples, write_mib, empty_stdout);
     double traced = traced_to(trace);
     double text_only = traced_to("/dev/null");
-    ovik_trace_exit();
+    if (job->io.trace)
+      fclose(job->io.trace);
+    job->io.trace = nullptr;
+    ovik_printer_dev_destroy(job);
     fflush(stdout);
     dup2(saved, 1);
     close(saved);

@@ -14,6 +14,7 @@
 
 #include "fuzz_support.h"
 #include "decoder.h"
+#include "job.h"
 #include "print.h"
 
 namespace {
@@ -110,15 +111,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     return 0;
   int width = 1 + (data[0] | data[1] << 8) % 512;
   uint8_t select = data[2];
-  fuzz_device d;
-  d.settings.issupportshiftline = select & 1;
-  d.settings.compression = select >> 1 & 1;
+  dev_mode s;
+  init_dev_mode(&s);
+  s.issupportshiftline = select & 1;
+  s.compression = select >> 1 & 1;
   if (select & 4)
-    d.settings.model = MODEL_FEED_STEP_1;
+    s.model = model_feed_step_1;
   if (select & 8)
-    d.settings.type &= ~1u;
-  d.settings.printer_width = data[3] * 2;
-  d.settings.max_render_height = data[4];
+    s.type &= ~1u;
+  s.printer_width = data[3] * 2;
+  s.max_render_height = data[4];
   data += 5;
   size -= 5;
   int count = static_cast<int>(std::min<size_t>(size / width, 4096));
@@ -127,14 +129,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
   check_packbits(data, uint32_t(width), uint32_t(count));
 
-  ovik_printer_dev *dev = d.sized();
-  stdout_sink sink;
-  int fatal = run_filter_code([&] { print_dotline(dev, data, width, count); });
-  if (fatal >= 0) {
-    check_printer_stream(sink.bytes());
+  memory_job m(s);
+  if (m.created != 0)
+    fuzz_fail("settings of a printer_width below 512 refused");
+  m.out.clear(); // only the sections
+  if (print_dotline(m.job, data, width, count) == OVIK_JOB_ERR_DOTLINE) {
+    check_printer_stream(m.bytes());
     return 0;
   }
-  int limit = std::min(d.settings.printer_width, width);
-  check_sections(sink.bytes(), data, width, count, limit);
+  int limit = std::min(s.printer_width, width);
+  check_sections(m.bytes(), data, width, count, limit);
   return 0;
 }

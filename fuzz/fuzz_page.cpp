@@ -16,10 +16,9 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "hook.h"
-#include "ovik_trace.h"
-#include "rastertoovik.h"
-#include "util.h"
+#include "job.h"
+#include "packet.h"
+#include "spooler.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ void pick_settings(dev_mode &s, uint8_t a, uint8_t b)
   s.postprintaction = (a >> 1) & 3;
   s.papertype = (a >> 3) & 7;
   if (a & 0x40)
-    s.model = MODEL_FEED_STEP_1;
+    s.model = model_feed_step_1;
   s.cutdistance = cut_distances[b & 7];
   s.papersavemode = (b >> 3) & 3;
   s.finalcut = cut_modes[(b >> 5) & 3];
@@ -74,34 +73,40 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
   if (size < 2)
     return 0;
-  fuzz_device d;
-  pick_settings(d.settings, data[0], data[1]);
-  bool trace = data[0] & 0x80;
+  dev_mode settings;
+  init_dev_mode(&settings);
+  pick_settings(settings, data[0], data[1]);
+  static FILE *null_trace = fopen("/dev/null", "w");
+  memory_job m(settings, data[0] & 0x80 ? null_trace : nullptr);
+  if (m.created != 0)
+    fuzz_fail("default settings refused");
   memory_input in = {data + 2, size - 2};
 
-  stdout_sink sink;
   size_t copies_sent = 0;
   cups_raster_t *ras = cupsRasterOpenIO(read_memory, &in, CUPS_RASTER_READ);
   if (!ras)
     return 0;
-  if (trace)
-    ovik_trace_init("/dev/null");
-  run_filter_code([&] {
-    cups_page_header_t header;
-    for (int page = 0; page < 8 && cupsRasterReadHeader(ras, &header); page++) {
-      uint64_t bytes = uint64_t(header.cupsBytesPerLine) * header.cupsHeight;
-      if (header.cupsBitsPerPixel == 1 && bytes > fuzz_page_limit && bytes <= max_page_bytes)
-        break;
-      header.NumCopies %= 4;
-      dump_header(header);
-      process_page(d.sized(), &header, ras);
-      copies_sent += header.NumCopies;
-    }
-  });
-  ovik_trace_exit();
+  cups_page_header_t header;
+  for (int page = 0; page < 8 && cupsRasterReadHeader(ras, &header); page++) {
+    uint64_t bytes = uint64_t(header.cupsBytesPerLine) * header.cupsHeight;
+    if (header.cupsBitsPerPixel == 1 && bytes > fuzz_page_limit && bytes <= max_page_bytes)
+      break;
+    header.NumCopies %= 4;
+    dump_header(header);
+    // What the filter does with a page: refused, cut short, or sent whole.
+    ovik_page p = {header.cupsWidth, header.cupsHeight, header.cupsBytesPerLine, header.cupsBitsPerPixel,
+                   header.NumCopies};
+    if (ovik_page_start(m.job, &p) != 0)
+      break;
+    if (cupsRasterReadPixels(ras, ovik_page_pixels(m.job), unsigned(bytes)) != bytes)
+      break;
+    if (ovik_page_end(m.job) != 0)
+      fuzz_fail("a page to memory failed: " + std::string(ovik_job_error(m.job)));
+    copies_sent += ovik_page_copies(&p);
+  }
   cupsRasterClose(ras);
 
-  size_t bitmaps = check_printer_stream(sink.bytes());
+  size_t bitmaps = check_printer_stream(m.bytes());
   if (bitmaps != copies_sent)
     fuzz_fail("sent " + std::to_string(bitmaps) + " bitmap packets for " + std::to_string(copies_sent) +
               " page copies");

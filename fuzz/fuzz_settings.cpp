@@ -14,8 +14,10 @@
 #include <unistd.h>
 
 #include "fuzz_support.h"
-#include "hook.h"
+#include "job.h"
 #include "ovik_printer_model.h"
+#include "ppd_options.h"
+#include "sequence.h"
 
 namespace {
 
@@ -117,17 +119,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   else
     set_ppd(default_ppd.data(), default_ppd.size());
 
-  stdout_sink sink;
-  ovik_printer_dev *device = nullptr;
-  run_filter_code([&] {
-    ovik_printer_dev_creator(options.c_str(), &device);
-    start_doc(device);
-    start_page(device);
-    end_page(device);
-    end_doc(device);
-  });
-  if (device)
-    ovik_printer_dev_destroy(device);
-  check_printer_stream(sink.bytes());
+  // The front end reads the settings (and ends the job on a bad PPD); what
+  // it accepts makes a job, which creation may still refuse.
+  dev_mode settings;
+  init_dev_mode(&settings);
+  ovik_job_io quiet{};
+  if (run_filter_code([&] { get_options(&settings, options.c_str(), &quiet); }) >= 0)
+    return 0;
+  memory_job m(settings);
+  if (m.created != 0)
+    return 0;
+  start_doc(m.job);
+  start_page(m.job);
+  end_page(m.job);
+  end_doc(m.job);
+  check_printer_stream(m.bytes());
   return 0;
 }

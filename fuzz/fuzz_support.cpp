@@ -1,6 +1,6 @@
 /*
  * fuzz_support.cpp - fatal errors as exceptions, leak exemption for the
- * fatal path, the in-memory printer stream and the stream check.
+ * fatal path, jobs writing into memory and the stream check.
  */
 #include "fuzz_support.h"
 
@@ -143,28 +143,23 @@ int run_filter_code(const std::function<void()> &fn)
   return status;
 }
 
-/* Sends stdout to a fresh memory buffer. */
-stdout_sink::stdout_sink()
+/* A job writing into out; its status lines go nowhere. */
+memory_job::memory_job(const dev_mode &settings, FILE *trace)
 {
-  fflush(stdout);
-  stream = open_memstream(&data, &size);
-  saved = stdout;
-  stdout = stream;
+  io.write = [](void *ctx, const void *data, size_t length) {
+    auto *self = static_cast<memory_job *>(ctx);
+    auto *p = static_cast<const uint8_t *>(data);
+    self->out.insert(self->out.end(), p, p + length);
+    return 0;
+  };
+  io.sink_context = this;
+  io.trace = trace;
+  created = ovik_printer_dev_creator(&settings, &io, &job);
 }
 
-/* Puts stdout back and releases the buffer. */
-stdout_sink::~stdout_sink()
+memory_job::~memory_job()
 {
-  stdout = saved;
-  fclose(stream);
-  free(data);
-}
-
-/* The stream so far, flushed. */
-std::span<const uint8_t> stdout_sink::bytes()
-{
-  fflush(stream);
-  return {reinterpret_cast<const uint8_t *>(data), size};
+  ovik_printer_dev_destroy(job);
 }
 
 /* The filter writes its status lines to stderr; in a fuzz run they are noise. */
@@ -194,27 +189,4 @@ size_t check_printer_stream(std::span<const uint8_t> stream)
     fuzz_fail("printer stream is not whole records: " + format_summary(s) + "\n" + listing);
   }
   return s.bitmaps;
-}
-
-/* Default settings, job state and no staging buffers yet. */
-fuzz_device::fuzz_device()
-{
-  init_dev_mode(&settings);
-  dev.settings = &settings;
-  dev.job_state = &state;
-}
-
-/* Staging buffers of printer_width x max_render_height (+ 20) bytes. */
-ovik_printer_dev *fuzz_device::sized()
-{
-  int64_t strip = int64_t(settings.printer_width) * settings.max_render_height;
-  if (strip < 0)
-    strip = 0;
-  render.assign(size_t(strip), 0);
-  data.assign(size_t(strip) + 20, 0);
-  dev.render_buf = render.data();
-  dev.render_buf_size = int32_t(render.size());
-  dev.data_buf = data.data();
-  dev.data_buf_size = int32_t(data.size());
-  return &dev;
 }

@@ -4,9 +4,10 @@
 // as "0x%x " of every byte that reached the printer.
 #include <gtest/gtest.h>
 
+#include "engine_harness.h"
 #include "filter_harness.h"
 #include "ovik_printer_model.h"
-#include "rastertoovik.h"
+#include "packet.h"
 
 using namespace harness;
 
@@ -64,9 +65,9 @@ TEST(PacketCrc, AllZerosAndAllOnes)
 
 TEST(PacketCrc, AReceiptPageGoesOutAsTheStreamFormatSays)
 {
-  siId1 = 0;
+  device d;
   bytes rows = noise(4000 * 72, 17);
-  bytes out = capture_stdout([&] { printbitmap(rows.data(), 72, 4000); });
+  bytes out = d.printed([&] { printbitmap(d.job, rows.data(), 72, 4000); });
   EXPECT_STREAM(out, bitmap_packet(rows, 0));
 }
 

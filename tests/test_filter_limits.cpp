@@ -5,33 +5,19 @@
 
 #include <climits>
 
+#include "engine_harness.h"
 #include "filter_harness.h"
-#include "hook.h"
 #include "ovik_printer_helper_cmd.h"
 #include "ovik_printer_model.h"
 #include "print.h"
-#include "rastertoovik.h"
-#include "util.h"
+#include "sequence.h"
+#include "spooler.h"
 
 using namespace harness;
 
 namespace {
 
 const std::string receipt80 = ovik_printer_model_brief_find_by_id(0x1001)->name;
-
-/* A device with default settings for the Tern 80A (ESC/POS class word). */
-struct device {
-  dev_mode settings{};
-  job_state_record state{};
-  ovik_printer_dev dev{};
-  device()
-  {
-    init_dev_mode(&settings);
-    settings.type = 0x10201;
-    dev.settings = &settings;
-    dev.job_state = &state;
-  }
-};
 
 /* ---------- blank strips and pulses ---------- */
 
@@ -52,10 +38,8 @@ class StripLimit : public ::testing::TestWithParam<strip_case> {};
 
 TEST_P(StripLimit, AStripIsAtMost65535Rows)
 {
-  device d;
-  d.settings.papersavemode = GetParam().save;
-  d.settings.model = GetParam().model;
-  EXPECT_STREAM(capture_stdout([&] { print_blank(&d.dev, GetParam().rows); }), GetParam().expected);
+  device d(0x10201, GetParam().model, [](dev_mode &s) { s.papersavemode = GetParam().save; });
+  EXPECT_STREAM(d.printed([&] { print_blank(d.job, GetParam().rows); }), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -73,14 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(StripLimit, AHugeCutLengthFeedsTheLimitThenCuts)
 {
   device d;
-  d.settings.postprintaction = 2;
-  d.settings.finalcut = 2;
+  d.settings().postprintaction = 2;
+  d.settings().finalcut = 2;
   for (int32_t mm : {INT_MAX, 100000000}) {
-    d.settings.cutdistance = mm;
-    EXPECT_STREAM(capture_stdout([&] { end_doc(&d.dev); }), raster_blank(65535) + full_cut);
+    d.settings().cutdistance = mm;
+    EXPECT_STREAM(d.printed([&] { end_doc(d.job); }), raster_blank(65535) + full_cut);
   }
-  d.settings.cutdistance = INT_MIN; // a negative length feeds nothing
-  EXPECT_STREAM(capture_stdout([&] { end_doc(&d.dev); }), full_cut);
+  d.settings().cutdistance = INT_MIN; // a negative length feeds nothing
+  EXPECT_STREAM(d.printed([&] { end_doc(d.job); }), full_cut);
 }
 
 TEST(PulseLimit, AnExternalBeepIsAtMost255Pulses)
@@ -89,13 +73,13 @@ TEST(PulseLimit, AnExternalBeepIsAtMost255Pulses)
   const std::pair<int32_t, int> cases[] = {{1, 1}, {9, 9}, {255, 255}, {256, 255}, {INT_MAX, 255}, {-5, 0}};
   for (const auto &[times, sent] : cases) {
     device d;
-    d.settings.externalbeepduration = 2;
-    d.settings.externalbeepinterval = 1;
-    d.settings.externalbeeptimes = times;
+    d.settings().externalbeepduration = 2;
+    d.settings().externalbeepinterval = 1;
+    d.settings().externalbeeptimes = times;
     bytes expected;
     for (int i = 0; i < sent; i++)
       expected = expected + pulse;
-    EXPECT_STREAM(capture_stdout([&] { print_external_beep(&d.dev); }), expected) << "externalbeeptimes " << times;
+    EXPECT_STREAM(d.printed([&] { print_external_beep(d.job); }), expected) << "externalbeeptimes " << times;
   }
 }
 

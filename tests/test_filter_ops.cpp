@@ -2,64 +2,37 @@
 // format, every operation's bytes and result, and dot-line raster sections.
 #include <gtest/gtest.h>
 
+#include "engine_harness.h"
 #include "filter_harness.h"
-#include "hook.h"
-#include "ovik_trace.h"
+#include "packet.h"
+#include "page.h"
 #include "print.h"
-#include "rastertoovik.h"
-#include "util.h"
+#include "sequence.h"
 
 using namespace harness;
 
 namespace {
 
-/* A device object as creation leaves it, for a model and class word. */
-struct device {
-  dev_mode settings{};
-  job_state_record state{};
-  bytes data_buf;
-  ovik_printer_dev dev{};
-
-  explicit device(uint32_t type = 0x10201, uint32_t model = 0x1001)
-  {
-    init_dev_mode(&settings);
-    settings.type = type;
-    settings.model = model;
-    settings.printer_width = 72;
-    sized();
-  }
-  /* Sizes data_buf from printer_width and max_render_height. */
-  ovik_printer_dev *sized()
-  {
-    data_buf.assign(static_cast<size_t>(settings.printer_width) * settings.max_render_height + 20, 0);
-    dev.settings = &settings;
-    dev.job_state = &state;
-    dev.data_buf = data_buf.data();
-    dev.data_buf_size = static_cast<int32_t>(data_buf.size());
-    return &dev;
-  }
-};
-
 /* ---------- packets ---------- */
 
 TEST(Packets, TheByteExamplesOfTheStreamFormat)
 {
-  EXPECT_EQ(hex(capture_stdout(send_doc_start_packet)),
+  device d;
+  EXPECT_EQ(hex(d.printed([&] { send_doc_start_packet(d.job); })),
             "1B 1A 01 02 01 00 00 00 00 00 04 00 00 00 0A 00 01 00 56 E1 F2 96");
-  EXPECT_EQ(hex(capture_stdout([] { send_paper_type_packet(0); })),
+  EXPECT_EQ(hex(d.printed([&] { send_paper_type_packet(d.job, 0); })),
             "1B 1A 01 01 01 01 01 00 00 00 07 00 00 00 02 00 01 CE 00 01 00 12 CD 37 5B");
-  siId = 0;
-  EXPECT_EQ(hex(capture_stdout([] { send_page_header_packet(72, 100, 0x00); })),
+  EXPECT_EQ(hex(d.printed([&] { send_page_header_packet(d.job, 72, 100, 0x00); })),
             "1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 48 00 64 00 00 01 00 00 00 00 F2 A5 23 8F");
 }
 
 TEST(Packets, APageOfTwoRowsOfTwoBytes)
 {
-  siId = siId1 = 0;
+  device d;
   const uint8_t rows[] = {0xFF, 0x00, 0x0F, 0xF0};
-  bytes out = capture_stdout([&] {
-    send_page_header_packet(2, 2, 0x00);
-    printbitmap(rows, 2, 2);
+  bytes out = d.printed([&] {
+    send_page_header_packet(d.job, 2, 2, 0x00);
+    printbitmap(d.job, rows, 2, 2);
   });
   EXPECT_EQ(hex(out),
             hex(hex_bytes("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 02 00 02 00 00 01 00 00 00 00 "
@@ -69,36 +42,38 @@ TEST(Packets, APageOfTwoRowsOfTwoBytes)
 
 TEST(Packets, APageTrimmedToNoRowsHasAnEmptyBitmap)
 {
-  siId1 = 0;
-  EXPECT_EQ(hex(capture_stdout([] { printbitmap(nullptr, 72, 0); })),
+  device d;
+  EXPECT_EQ(hex(d.printed([&] { printbitmap(d.job, nullptr, 72, 0); })),
             "1B 1A 01 04 02 00 00 00 00 00 0C 00 00 00 05 00 00 00 00 00 00 00 00 00 00 00 13 56 57 6F");
 }
 
 TEST(Packets, SequenceNumbersRunThroughTheLowByteAndWrap)
 {
-  siId = 255;
-  bytes out = capture_stdout([] {
-    send_page_header_packet(1, 1, 0);
-    send_page_header_packet(1, 1, 0);
+  device d;
+  d.job->siId = 255;
+  bytes out = d.printed([&] {
+    send_page_header_packet(d.job, 1, 1, 0);
+    send_page_header_packet(d.job, 1, 1, 0);
   });
   EXPECT_EQ(out, page_header_packet(1, 1, 0, 0xFF) + page_header_packet(1, 1, 0, 0x00));
 }
 
 TEST(Packets, LongPagesKeepTheLow16BitsInTheHeaderAndFullLengthsInTheBitmap)
 {
-  siId = siId1 = 0;
+  device d;
   bytes rows(3 * 70000, 0);
   rows[5] = 0x80;
-  bytes out = capture_stdout([&] {
-    send_page_header_packet(3, 70000, 0);
-    printbitmap(rows.data(), 3, 70000);
+  bytes out = d.printed([&] {
+    send_page_header_packet(d.job, 3, 70000, 0);
+    printbitmap(d.job, rows.data(), 3, 70000);
   });
   EXPECT_STREAM(out, page_header_packet(3, 70000 & 0xFFFF, 0, 0) + bitmap_packet(rows, 0));
 }
 
 TEST(Packets, DensityCarriesItsLowByte)
 {
-  EXPECT_EQ(capture_stdout([] { send_density_packet(300); }), density_packet(0x2C));
+  device d;
+  EXPECT_EQ(d.printed([&] { send_density_packet(d.job, 300); }), density_packet(0x2C));
 }
 
 TEST(Packets, PaperCodesAndPageFlags)
@@ -113,7 +88,7 @@ TEST(Packets, PaperCodesAndPageFlags)
     s.papertype = r.papertype;
     s.postprintaction = r.postprintaction;
     EXPECT_EQ(paper_code(r.papertype), r.code) << "papertype " << r.papertype;
-    EXPECT_EQ(page_flags(&s), r.flags) << "papertype " << r.papertype << " postprintaction " << r.postprintaction;
+    EXPECT_EQ(page_flags(s), r.flags) << "papertype " << r.papertype << " postprintaction " << r.postprintaction;
   }
 }
 
@@ -168,10 +143,9 @@ class Operations : public ::testing::TestWithParam<op_case> {};
 
 TEST_P(Operations, SendTheirCommandOrNothing)
 {
-  device d;
-  GetParam().setup(d.settings);
+  device d(0x10201, 0x1001, GetParam().setup);
   int code = 0;
-  bytes out = capture_stdout([&] { code = GetParam().op(d.sized()); });
+  bytes out = d.printed([&] { code = GetParam().op(d.job); });
   EXPECT_EQ(code, GetParam().code);
   EXPECT_EQ(hex(out), hex(hex_bytes(GetParam().expected)));
 }
@@ -259,10 +233,9 @@ class BlankStrips : public ::testing::TestWithParam<blank_case> {};
 
 TEST_P(BlankStrips, GoOutInChunksOfAtMost255Rows)
 {
-  device d(0x10201, GetParam().model);
-  d.settings.papersavemode = GetParam().save;
+  device d(0x10201, GetParam().model, [](dev_mode &s) { s.papersavemode = GetParam().save; });
   int code = -99;
-  bytes out = capture_stdout([&] { code = print_blank(d.sized(), GetParam().rows); });
+  bytes out = d.printed([&] { code = print_blank(d.job, GetParam().rows); });
   EXPECT_EQ(code, 0);
   EXPECT_STREAM(out, GetParam().expected);
 }
@@ -287,7 +260,7 @@ TEST(BlankStrips, WithoutTheCommandSetNothingIsSentAndTheJobGoesOn)
 {
   device d(0x30002, 0x3102);
   int code = 0;
-  bytes out = capture_stdout([&] { code = print_blank(d.sized(), 600); });
+  bytes out = d.printed([&] { code = print_blank(d.job, 600); });
   EXPECT_EQ(code, -3);
   EXPECT_TRUE(out.empty()) << hex(out);
 }
@@ -295,14 +268,13 @@ TEST(BlankStrips, WithoutTheCommandSetNothingIsSentAndTheJobGoesOn)
 TEST(BlankStrips, TheTraceShowsTheCountAndTheSaving)
 {
   temp_dir dir;
-  device d;
-  d.settings.papersavemode = 2;
-  ovik_trace_init(dir.file("trace").c_str());
-  capture_stdout([&] {
-    print_blank(d.sized(), 0);
-    print_blank(d.sized(), 2);
-  });
-  ovik_trace_exit();
+  device d(0x10201, 0x1001, [](dev_mode &s) { s.papersavemode = 2; });
+  FILE *trace = fopen(dir.file("trace").c_str(), "wb");
+  d.trace_to(trace);
+  print_blank(d.job, 0);
+  print_blank(d.job, 2);
+  d.trace_to(nullptr);
+  fclose(trace);
   EXPECT_EQ(read_text(dir.file("trace")),
             "+print_blank(blank_counter:0, save percent 2/4) start.\n"
             "+print_blank(blank_counter:2, save percent 2/4) start.\n"
@@ -316,49 +288,49 @@ TEST(BlankStrips, TheTraceShowsTheCountAndTheSaving)
 TEST(Sequencing, DefaultSettingsStartWithTheTwoPacketsAndEndWithNothing)
 {
   device d;
-  bytes start = capture_stdout([&] { start_doc(d.sized()); });
+  bytes start = d.printed([&] { start_doc(d.job); });
   EXPECT_EQ(start, default_start());
   EXPECT_EQ(start.size(), 47u);
-  d.settings.density = 7;
-  EXPECT_EQ(capture_stdout([&] { start_doc(d.sized()); }).size(), 72u);
-  d.settings.density = -1;
-  EXPECT_TRUE(capture_stdout([&] { end_doc(d.sized()); }).empty());
+  d.settings().density = 7;
+  EXPECT_EQ(d.printed([&] { start_doc(d.job); }).size(), 72u);
+  d.settings().density = -1;
+  EXPECT_TRUE(d.printed([&] { end_doc(d.job); }).empty());
 }
 
 TEST(Sequencing, SpeedAndLineSpacingAreSentAtStartWhenSet)
 {
   device d;
-  d.settings.speed = 3;
-  d.settings.linespacing = 30;
-  EXPECT_EQ(capture_stdout([&] { start_doc(d.sized()); }), default_start() + hex_bytes("1D 45 03 1B 33 1E"));
+  d.settings().speed = 3;
+  d.settings().linespacing = 30;
+  EXPECT_EQ(d.printed([&] { start_doc(d.job); }), default_start() + hex_bytes("1D 45 03 1B 33 1E"));
 }
 
 TEST(Sequencing, AForwardFeedIsSentUnconvertedUnlessMinusOne)
 {
   device d;
-  d.settings.fwdfeed = 3;
-  EXPECT_EQ(capture_stdout([&] { end_doc(d.sized()); }), raster_blank(3));
-  d.settings.fwdfeed = -1;
-  EXPECT_TRUE(capture_stdout([&] { end_doc(d.sized()); }).empty());
+  d.settings().fwdfeed = 3;
+  EXPECT_EQ(d.printed([&] { end_doc(d.job); }), raster_blank(3));
+  d.settings().fwdfeed = -1;
+  EXPECT_TRUE(d.printed([&] { end_doc(d.job); }).empty());
 }
 
 TEST(Sequencing, PageEndCutsOnlyForPostPrintActionThree)
 {
   device d;
-  d.settings.finalcut = 2;
-  d.settings.cutdistance = 10;
-  d.state.lastStripBlanksHeight = 5;
-  d.settings.postprintaction = 2;
-  EXPECT_TRUE(capture_stdout([&] { end_page(d.sized()); }).empty());
-  EXPECT_EQ(d.state.lastStripBlanksHeight, 5u); // pagemode off, ticketmode off: left alone
-  d.settings.postprintaction = 3;
-  EXPECT_EQ(capture_stdout([&] { end_page(d.sized()); }), raster_blank(79) + full_cut);
-  d.settings.ticketmode = true;
-  capture_stdout([&] { end_page(d.sized()); });
-  EXPECT_EQ(d.state.lastStripBlanksHeight, 0u);
-  d.state.lastStripBlanksHeight = 9;
-  start_page(d.sized());
-  EXPECT_EQ(d.state.lastStripBlanksHeight, 0u);
+  d.settings().finalcut = 2;
+  d.settings().cutdistance = 10;
+  d.state().lastStripBlanksHeight = 5;
+  d.settings().postprintaction = 2;
+  EXPECT_TRUE(d.printed([&] { end_page(d.job); }).empty());
+  EXPECT_EQ(d.state().lastStripBlanksHeight, 5u); // pagemode off, ticketmode off: left alone
+  d.settings().postprintaction = 3;
+  EXPECT_EQ(d.printed([&] { end_page(d.job); }), raster_blank(79) + full_cut);
+  d.settings().ticketmode = true;
+  d.printed([&] { end_page(d.job); });
+  EXPECT_EQ(d.state().lastStripBlanksHeight, 0u);
+  d.state().lastStripBlanksHeight = 9;
+  start_page(d.job);
+  EXPECT_EQ(d.state().lastStripBlanksHeight, 0u);
 }
 
 /* ---------- dot-line raster output ---------- */
@@ -396,7 +368,7 @@ bytes columns(const bytes &img, unsigned width, unsigned row0, unsigned rows, un
 
 bytes dotline(device &d, const bytes &img, int width, int rows)
 {
-  return capture_stdout([&] { print_dotline(d.sized(), img.data(), width, rows); });
+  return d.printed([&] { print_dotline(d.job, img.data(), width, rows); });
 }
 
 TEST(DotLine, ThirtyRowsGoOutAsSectionsOf14And14And2)
@@ -418,7 +390,7 @@ TEST(DotLine, BlankBytesOnTheRightAreLeftOut)
 TEST(DotLine, APrinterThatShiftsSkipsTheCommonLeftBlankBytes)
 {
   device d;
-  d.settings.issupportshiftline = true;
+  d.settings().issupportshiftline = true;
   bytes img = image(72, 5, [](unsigned r, unsigned x) { return x >= 3 && x < 62 ? static_cast<uint8_t>(r + 1) : 0; });
   EXPECT_STREAM(dotline(d, img, 72, 5),
                 hex_bytes("1D 4C 03 00") + raster_header(0, 59, 5) + columns(img, 72, 0, 5, 3, 59));
@@ -426,17 +398,11 @@ TEST(DotLine, APrinterThatShiftsSkipsTheCommonLeftBlankBytes)
 
 TEST(DotLine, ThePrinterWidthCutsRowsThatHoldDotsFurtherRight)
 {
+  // data_buf comes from printer_width 72, as the device is built, then the width narrows.
   device d;
-  d.settings.printer_width = 40;
+  d.settings().printer_width = 40;
   bytes img = image(72, 3, [](unsigned, unsigned) { return uint8_t{0xFF}; });
-  d.settings.max_render_height = 14;
-  d.data_buf.clear();
-  // data_buf comes from printer_width 72, as the device would be built, then the width narrows.
-  ovik_printer_dev *dev = d.sized();
-  d.data_buf.assign(72 * 14 + 20, 0);
-  dev->data_buf = d.data_buf.data();
-  dev->data_buf_size = static_cast<int32_t>(d.data_buf.size());
-  bytes out = capture_stdout([&] { print_dotline(dev, img.data(), 72, 3); });
+  bytes out = d.printed([&] { print_dotline(d.job, img.data(), 72, 3); });
   EXPECT_STREAM(out, raster_header(0, 40, 3) + columns(img, 72, 0, 3, 0, 40));
 }
 
@@ -444,7 +410,7 @@ TEST(DotLine, AnAllBlankSectionIsAHeaderOfWidthZero)
 {
   device d;
   EXPECT_STREAM(dotline(d, bytes(72 * 4, 0), 72, 4), raster_header(0, 0, 4));
-  d.settings.issupportshiftline = true;
+  d.settings().issupportshiftline = true;
   EXPECT_STREAM(dotline(d, bytes(72 * 4, 0), 72, 4), hex_bytes("1D 4C 00 00") + raster_header(0, 0, 4));
 }
 
@@ -452,7 +418,7 @@ TEST(DotLine, FeedStepModelsSendWholeRowsAndAZeroFeedAfterEachSection)
 {
   device d(0x550001, 0x1955);
   bytes img = image(80, 16, [](unsigned r, unsigned x) { return x < 10 ? static_cast<uint8_t>(r + 1) : 0; });
-  d.settings.max_render_height = 14;
+  d.settings().max_render_height = 14;
   // Rows wider than the printer: its first 72 bytes, blank or not; sections
   // of 12 rows, as many 80-byte rows as the 1028-byte staging buffer holds.
   EXPECT_STREAM(dotline(d, img, 80, 16), raster_header(0, 72, 12) + columns(img, 80, 0, 12, 0, 72) +
@@ -465,8 +431,8 @@ TEST(DotLine, FeedStepModelsSendWholeRowsAndAZeroFeedAfterEachSection)
 TEST(DotLine, AFeedStepShiftNeverCopiesPastTheRow)
 {
   device d(0x550001, 0x1955);
-  d.settings.issupportshiftline = true;
-  d.settings.printer_width = 8;
+  d.settings().issupportshiftline = true;
+  d.settings().printer_width = 8;
   bytes img = image(10, 2, [](unsigned r, unsigned x) { return x >= 4 ? static_cast<uint8_t>(r * 16 + x) : 0; });
   EXPECT_STREAM(dotline(d, img, 10, 2), hex_bytes("1D 4C 04 00") + raster_header(0, 6, 2) +
                                             columns(img, 10, 0, 2, 4, 6) + hex_bytes("1B 4A 00"));
@@ -475,7 +441,7 @@ TEST(DotLine, AFeedStepShiftNeverCopiesPastTheRow)
 TEST(DotLine, CompressedRowsCarryMode0x20AndPackBits)
 {
   device d;
-  d.settings.compression = 1;
+  d.settings().compression = 1;
   bytes img = hex_bytes("01 01 02 03 AA BB BB BB 01 02 03 03 00 00 00 00");
   EXPECT_STREAM(dotline(d, img, 4, 4),
                 raster_header(0x20, 4, 4) + hex_bytes("FF 01 01 02 03 00 AA FE BB 03 01 02 03 03 FD 00"));
@@ -494,32 +460,42 @@ TEST(DotLine, NoRowsSendNothing)
 TEST(DotLine, APositiveBlankStripOwedIsForgotten)
 {
   device d;
-  d.state.lastStripBlanksHeight = 12;
-  dotline(d, bytes(72, 1), 72, 1);
-  EXPECT_EQ(d.state.lastStripBlanksHeight, 0u);
+  for (uint32_t owed : {12u}) {
+    d.state().lastStripBlanksHeight = owed;
+    dotline(d, bytes(72, 1), 72, 1);
+    EXPECT_EQ(d.state().lastStripBlanksHeight, 0u) << owed;
+  }
 }
 
-TEST(DotLineDeathTest, AStagingBufferSmallerThanARowEndsTheJob)
+/* Dot-line output that cannot go on: its result, its text, and its trace line. */
+TEST(DotLine, AStagingBufferSmallerThanARowOrARefusedHeaderEndsTheJob)
 {
-  device d;
-  d.settings.printer_width = 1;
-  d.settings.max_render_height = 1;
-  ovik_printer_dev *dev = d.sized(); // 21 bytes
-  bytes img(72, 1);
-  EXPECT_EXIT(print_dotline(dev, img.data(), 72, 1), ::testing::ExitedWithCode(1),
-              "^ERROR:Raster\\(kel databufsize is too small!/n, cups:successful-ok\\)\n$");
-}
-
-TEST(DotLineDeathTest, APrinterWithoutTheCommandSetEndsTheJob)
-{
-  device d(0x30002, 0x3102);
-  bytes full(72, 1), trimmed(72, 0);
-  trimmed[0] = 1;
-  EXPECT_EXIT(print_dotline(d.sized(), full.data(), 72, 1), ::testing::ExitedWithCode(1),
-              "^ERROR:Raster\\(error\\(-3\\):Printer model type is error. Please use the printer with expected "
-              "type., cups:successful-ok\\)\n$");
-  EXPECT_EXIT(print_dotline(d.sized(), trimmed.data(), 72, 1), ::testing::ExitedWithCode(1),
-              "^ERROR:Raster\\(Error in print_dotline, cups:successful-ok\\)\n$");
+  struct row {
+    uint32_t type, model;
+    int32_t printer_width, max_render_height;
+    bool whole_rows; /* the row has dots to its end, or only in its first byte */
+    const char *text;
+  };
+  for (const row &r : {row{0x10201, 0x1001, 1, 1, true, "kel databufsize is too small!/n"},
+                       row{0x30002, 0x3102, 72, 14, true,
+                           "error(-3):Printer model type is error. Please use the printer with expected type."},
+                       row{0x30002, 0x3102, 72, 14, false, "Error in print_dotline"}}) {
+    temp_dir dir;
+    device d(r.type, r.model, [&](dev_mode &s) {
+      s.printer_width = r.printer_width;
+      s.max_render_height = r.max_render_height;
+    });
+    FILE *trace = fopen(dir.file("trace").c_str(), "wb");
+    d.trace_to(trace);
+    bytes img(72, r.whole_rows ? 1 : 0);
+    img[0] = 1;
+    bytes out = d.printed([&] { EXPECT_EQ(print_dotline(d.job, img.data(), 72, 1), OVIK_JOB_ERR_DOTLINE) << r.text; });
+    d.trace_to(nullptr);
+    fclose(trace);
+    EXPECT_STREAM(out, bytes{});
+    EXPECT_EQ(std::string(ovik_job_error(d.job)), r.text);
+    EXPECT_TRUE(contains(read_text(dir.file("trace")), std::string("ERROR: ") + r.text + "\n")) << r.text;
+  }
 }
 
 /* ---------- PackBits ---------- */

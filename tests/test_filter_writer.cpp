@@ -1,22 +1,25 @@
-// The printer stream writer and its trace text, the status messages and the
-// page header dump.
+// The printer stream writer and its trace text, a printer stream that fails,
+// the status messages, the fatal error line and the page header dump.
 #include <gtest/gtest.h>
 
+#include "engine_harness.h"
 #include "filter_harness.h"
-#include "ovik_trace.h"
-#include "util.h"
+#include "spooler.h"
 
 using namespace harness;
 
 namespace {
 
-/* Runs fn with the trace open on a fresh file; returns the trace text. */
-std::string traced(const std::function<void()> &fn, bytes *printed = nullptr)
+/* Runs fn on a job traced into a fresh file; returns the trace text. */
+std::string traced(const std::function<void(device &)> &fn, bytes *printed = nullptr)
 {
   temp_dir dir;
-  ovik_trace_init(dir.file("trace").c_str());
-  bytes out = capture_stdout(fn);
-  ovik_trace_exit();
+  device d;
+  FILE *trace = fopen(dir.file("trace").c_str(), "wb");
+  d.trace_to(trace);
+  bytes out = d.printed([&] { fn(d); });
+  d.trace_to(nullptr);
+  fclose(trace);
   if (printed)
     *printed = out;
   return read_text(dir.file("trace"));
@@ -25,7 +28,7 @@ std::string traced(const std::function<void()> &fn, bytes *printed = nullptr)
 TEST(Writer, ABlockGoesToThePrinterAndItsHexToTheTrace)
 {
   bytes out;
-  std::string trace = traced([] { write_bytes("\x1b\x40\x00", 3); }, &out);
+  std::string trace = traced([](device &d) { write_bytes(d.job->out, "\x1b\x40\x00", 3); }, &out);
   EXPECT_EQ(out, hex_bytes("1B 40 00"));
   EXPECT_EQ(trace, "+write_bytes start(data_size:3):\n0x1b 0x40 0x0 \n-write_bytes finished(writed:1).\n");
 }
@@ -33,7 +36,7 @@ TEST(Writer, ABlockGoesToThePrinterAndItsHexToTheTrace)
 TEST(Writer, AnEmptyBlockWritesNothingAndTracesAnEmptyLine)
 {
   bytes out;
-  std::string trace = traced([] { write_bytes("", 0); }, &out);
+  std::string trace = traced([](device &d) { write_bytes(d.job->out, "", 0); }, &out);
   EXPECT_TRUE(out.empty());
   EXPECT_EQ(trace, "+write_bytes start(data_size:0):\n\n-write_bytes finished(writed:0).\n");
 }
@@ -43,7 +46,7 @@ TEST(Writer, EveryByteValueIsTracedWithoutLeadingZeros)
   bytes all(256);
   for (int i = 0; i < 256; i++)
     all[i] = static_cast<uint8_t>(i);
-  std::string trace = traced([&] { write_bytes(all.data(), 256); });
+  std::string trace = traced([&](device &d) { write_bytes(d.job->out, all.data(), 256); });
   std::string hexline;
   char one[8];
   for (int i = 0; i < 256; i++) {
@@ -57,7 +60,8 @@ TEST(Writer, ALargeBlockIsTracedAsOneLine)
 {
   bytes block(200000, 0xA5);
   bytes out;
-  std::string trace = traced([&] { write_bytes(block.data(), static_cast<int>(block.size())); }, &out);
+  std::string trace =
+      traced([&](device &d) { write_bytes(d.job->out, block.data(), static_cast<int>(block.size())); }, &out);
   EXPECT_EQ(out, block);
   std::vector<std::string> l = lines(trace);
   ASSERT_EQ(l.size(), 3u);
@@ -68,9 +72,9 @@ TEST(Writer, PiecesAreTracedAndCountedAsOneBlock)
 {
   bytes out;
   std::string trace = traced(
-      [] {
+      [](device &d) {
         const out_piece pieces[] = {{"\x1b\x1a", 2}, {"", 0}, {"\xff", 1}};
-        write_bytes_parts(pieces, 3);
+        write_bytes_parts(d.job->out, pieces, 3);
       },
       &out);
   EXPECT_EQ(out, hex_bytes("1B 1A FF"));
@@ -80,7 +84,7 @@ TEST(Writer, PiecesAreTracedAndCountedAsOneBlock)
 TEST(Writer, TextBytesAboveSevenBitsAreTracedSignExtended)
 {
   bytes out;
-  std::string trace = traced([] { write_string("A\xc4"); }, &out);
+  std::string trace = traced([](device &d) { write_string(d.job->out, "A\xc4"); }, &out);
   EXPECT_EQ(out, hex_bytes("41 C4"));
   EXPECT_EQ(trace, "+write_string start(data_size:2).\n\tText:A\xc4.\n\tHex:0x41 0xffffffc4 \n"
                    "-write_string finished(writed:1).\n");
@@ -88,62 +92,90 @@ TEST(Writer, TextBytesAboveSevenBitsAreTracedSignExtended)
 
 TEST(Writer, WithoutTraceThePrinterGetsTheSameBytes)
 {
-  ovik_trace_exit();
-  EXPECT_EQ(capture_stdout([] { write_bytes("\x1b\x40", 2); }), hex_bytes("1B 40"));
+  device d;
+  EXPECT_EQ(d.printed([&] { write_bytes(d.job->out, "\x1b\x40", 2); }), hex_bytes("1B 40"));
+}
+
+TEST(Writer, AStreamThatFailsMidJobTakesNothingMoreAndTheJobEndsWithTheReason)
+{
+  // The printer takes the document start and half a page: the page copy
+  // reports the failure, and nothing after it reaches the printer.
+  device d;
+  ASSERT_EQ(ovik_job_begin(d.job), 0);
+  size_t started = d.out.size();
+  d.fail_after = started + 100;
+  page_spec p;
+  p.height = 10;
+  p.copies = 3;
+  p.dot(0, 0);
+  ovik_page page = {p.width, p.height, p.bpl(), 1, p.copies};
+  ASSERT_EQ(ovik_page_start(d.job, &page), 0);
+  ASSERT_EQ(ovik_page_add_rows(d.job, p.data().data(), p.height), 0);
+  EXPECT_EQ(ovik_page_end(d.job), ENOSPC);
+  // The page header packet and the bitmap packet's head went through, its rows did not.
+  bytes whole = default_start() + page_copy(p, 1, 0, 0);
+  EXPECT_STREAM(d.out, bytes(whole.begin(), whole.begin() + static_cast<long>(started + 32 + 26)));
+  EXPECT_EQ(std::string(ovik_job_error(d.job)), "print data could not be written: No space left on device");
+  EXPECT_EQ(ovik_job_end(d.job), ENOSPC);
+  EXPECT_EQ(d.out.size(), started + 32 + 26);
+}
+
+TEST(Writer, AFailedFlushIsAFailedWrite)
+{
+  device d;
+  d.job->io.flush = [](void *) { return EIO; };
+  EXPECT_EQ(ovik_job_begin(d.job), EIO);
+  EXPECT_EQ(std::string(ovik_job_error(d.job)), "print data could not be written: Input/output error");
 }
 
 struct level_case {
   int level;
   const char *trace_line;
-  const char *error_line;
+  bool reported;
 };
 
 class MessageLevels : public ::testing::TestWithParam<level_case> {};
 
-TEST_P(MessageLevels, EachLevelHasItsTraceAndSpoolerLine)
+TEST_P(MessageLevels, EachLevelHasItsTraceLineAndReachesTheFrontEnd)
 {
-  std::string err;
-  std::string trace = traced([&] { err = capture_stderr([&] { msg(GetParam().level, "hello"); }); });
+  std::vector<std::pair<int, std::string>> seen;
+  std::string trace = traced([&](device &d) {
+    msg(d.job, GetParam().level, "hello");
+    seen = d.messages;
+  });
   EXPECT_EQ(trace, GetParam().trace_line);
-  EXPECT_EQ(err, GetParam().error_line);
+  if (GetParam().reported)
+    EXPECT_EQ(seen, (std::vector<std::pair<int, std::string>>{{GetParam().level, "hello"}}));
+  else
+    EXPECT_TRUE(seen.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Util, MessageLevels,
-                         ::testing::Values(level_case{MSG_INFO, "INFO: hello\n", "INFO: hello \n"},
-                                           level_case{MSG_DUMP, "DEBUG: hello\n", "DEBUG: hello \n"},
-                                           level_case{MSG_DEBUG, "DEBUG: hello\n",
-                                                      "DEBUG: hello (cups:successful-ok)\n"},
-                                           level_case{65, "", ""}, level_case{3, "", ""}));
+INSTANTIATE_TEST_SUITE_P(Engine, MessageLevels,
+                         ::testing::Values(level_case{MSG_INFO, "INFO: hello\n", true},
+                                           level_case{MSG_DUMP, "DEBUG: hello\n", true},
+                                           level_case{MSG_DEBUG, "DEBUG: hello\n", true},
+                                           level_case{MSG_ERROR, "ERROR: hello\n", false}, level_case{65, "", false},
+                                           level_case{3, "", false}));
 
 TEST(Messages, OutputLevelPutsTheTextOnThePrinterStreamOnly)
 {
-  bytes out;
-  std::string err = capture_stderr([&] { out = capture_stdout([] { msg(MSG_OUTPUT, "AB"); }); });
-  EXPECT_EQ(out, hex_bytes("41 42"));
-  EXPECT_EQ(err, "");
+  device d;
+  EXPECT_EQ(d.printed([&] { msg(d.job, MSG_OUTPUT, "AB"); }), hex_bytes("41 42"));
+  EXPECT_TRUE(d.messages.empty());
 }
 
 TEST(Messages, ACodeIsReportedWithItsEnglishText)
 {
-  std::string err = capture_stderr([] { EXPECT_EQ(msgerrno(MSG_DEBUG, -9), -9); });
-  EXPECT_EQ(err, "DEBUG: error(-9):There is not enough memory. Please add available memory. (cups:successful-ok)\n");
-  EXPECT_EQ(capture_stderr([] { EXPECT_EQ(msgerrno(MSG_DEBUG, 0), 0); }), "");
-  EXPECT_EQ(capture_stderr([] { EXPECT_EQ(msgerrno2(MSG_ERROR, 0, "ctx"), 0); }), "");
+  device d;
+  EXPECT_EQ(msgerrno(&d.job->io, MSG_DEBUG, -9), -9);
+  EXPECT_EQ(msgerrno(&d.job->io, MSG_DEBUG, 0), 0);
+  EXPECT_EQ(d.messages.back(), (std::pair<int, std::string>{
+                                   MSG_DEBUG, "error(-9):There is not enough memory. Please add available memory."}));
 }
 
-TEST(Messages, AnOverlongLineIsCutAt254Bytes)
+TEST(FatalErrorDeathTest, EndsTheJobWithTheErrorLineAndStatusOne)
 {
-  std::string context(300, 'x');
-  std::string err = capture_stderr([&] { msgerrno2(MSG_DUMP, -1, context.c_str()); });
-  EXPECT_EQ(err, "DEBUG: " + std::string(254, 'x') + " \n");
-}
-
-TEST(MessagesDeathTest, AnErrorLevelCodeEndsTheJobWithStatusOne)
-{
-  EXPECT_EXIT(msgerrno2(MSG_ERROR, -8, "ERROR: failed init printer device object."), ::testing::ExitedWithCode(1),
-              "^ERROR:Raster\\(ERROR: failed init printer device object. error\\(-8\\):Unable to identify the "
-              "printer model. Please correct the printer model..\n, cups:successful-ok\\)\n$");
-  EXPECT_EXIT(error("cupsRasterOpen failed"), ::testing::ExitedWithCode(1),
+  EXPECT_EXIT(fatal_error("cupsRasterOpen failed"), ::testing::ExitedWithCode(1),
               "^ERROR:Raster\\(cupsRasterOpen failed, cups:successful-ok\\)\n$");
 }
 

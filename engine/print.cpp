@@ -10,10 +10,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
+#include "ovik_error.h"
 #include "ovik_printer_helper_cmd.h"
-#include "ovik_trace.h"
-#include "util.h"
+#include "job.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ namespace {
 
 constexpr uint32_t cmd_capacity = 255;
 
-/* A process-wide command buffer of its own for each operation. */
+/* The command buffer of one operation, made afresh for every call. */
 struct cmd_buffer {
   uint8_t bytes[cmd_capacity];
   uint32_t length;
@@ -110,25 +111,25 @@ void clear(cmd_buffer &buffer)
 }
 
 /* Sends what the encoder built. */
-void send(const cmd_buffer &buffer)
+void send(ovik_printer_dev *job, const cmd_buffer &buffer)
 {
-  write_bytes(buffer.bytes, static_cast<int>(buffer.length));
+  write_bytes(job->out, buffer.bytes, static_cast<int>(buffer.length));
 }
 
 /* The closing trace line of an operation: its code and the outcome word. */
-int finished(const char *name, int code)
+int finished(ovik_printer_dev *job, const char *name, int code)
 {
-  ovik_trace("-%s finished(%d) %s\n", name, code, code == 0 ? "success." : "fail!");
+  job_trace(job, "-%s finished(%d) %s\n", name, code, code == 0 ? "success." : "fail!");
   return code;
 }
 
 /* Ends a one-command operation: sends the command when the encoder built it,
  * then the closing trace line; returns the encoder's code. */
-int sent(const char *name, int code, const cmd_buffer &buffer)
+int sent(ovik_printer_dev *job, const char *name, int code, const cmd_buffer &buffer)
 {
   if (code == 0)
-    send(buffer);
-  return finished(name, code);
+    send(job, buffer);
+  return finished(job, name, code);
 }
 
 /* The low byte of a setting: every value that goes into a command byte. */
@@ -140,29 +141,29 @@ int low_byte(int32_t value)
 } // namespace
 
 /* Cuts the paper with the cut mode of the settings (full or partial). */
-int print_cut_page(ovik_printer_dev *dev)
+int print_cut_page(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
-  ovik_trace("+print_cut_page(printer_class:%d) start.\n", static_cast<int>(s.type));
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
+  job_trace(job, "+print_cut_page(printer_class:%d) start.\n", static_cast<int>(s.type));
   clear(buffer);
   // CutMode 2 and 1 (or 67 and 66) are the full and the partial cut.
   int m = static_cast<int>((67u - static_cast<uint32_t>(s.finalcut)) & 0xFF);
   int code = ovik_cmd_select_cut_mode_and_feed_paper(s.type, m, 0, buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_cut_page", code, buffer);
+  return sent(job, "print_cut_page", code, buffer);
 }
 
 /* Advances the paper by blank_counter blank dot rows, less the paper-save
  * quarters (at most max_blank_rows), in strips of at most 255 rows. */
-int print_blank(ovik_printer_dev *dev, int blank_counter)
+int print_blank(ovik_printer_dev *job, int blank_counter)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   int save = s.papersavemode >= 1 && s.papersavemode <= 3 ? s.papersavemode : 0;
-  ovik_trace("+print_blank(blank_counter:%d, save percent %d/4) start.\n", blank_counter, save);
+  job_trace(job, "+print_blank(blank_counter:%d, save percent %d/4) start.\n", blank_counter, save);
   if (blank_counter <= 0)
     return 0;
-  bool feed_step = is_feed_step_model(&s);
+  bool feed_step = is_feed_step_model(s);
   clear(buffer);
   int64_t rows = blank_counter - static_cast<int64_t>(blank_counter) * save / 4;
   // An absurd feed length must not keep the printer feeding for hours.
@@ -175,35 +176,35 @@ int print_blank(ovik_printer_dev *dev, int blank_counter)
     if (feed_step) {
       code = ovik_cmd_print_and_feed_paper(s.type, chunk, buffer.bytes, cmd_capacity, &buffer.length);
       if (code == 0)
-        send(buffer);
+        send(job, buffer);
     } else {
       code = ovik_cmd_print_raster_img_cmd_header(s.type, 0, 1, chunk, buffer.bytes, cmd_capacity, &buffer.length);
       if (code == 0) {
-        send(buffer);
+        send(job, buffer);
         clear(buffer);
-        write_bytes(buffer.bytes, chunk); // the blank rows: one zero byte each
+        write_bytes(job->out, buffer.bytes, chunk); // the blank rows: one zero byte each
       }
     }
     if (code != 0) {
       // A printer without this command set gets nothing of the strip; the
       // job goes on, as with every other refused command.
-      msgerrno(MSG_DEBUG, code);
+      msgerrno(&job->io, MSG_DEBUG, code);
       break;
     }
   }
-  fflush(stdout);
-  return finished("print_blank", code);
+  flush_output(job->out);
+  return finished(job, "print_blank", code);
 }
 
 /* Moves to the next ticket with a form feed. */
-int print_position_next_ticket(ovik_printer_dev *dev)
+int print_position_next_ticket(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
-  ovik_trace("+print_position_next_ticket(printer_class:%d) start.\n", static_cast<int>(s.type));
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
+  job_trace(job, "+print_position_next_ticket(printer_class:%d) start.\n", static_cast<int>(s.type));
   buffer.length = 0;
   int code = ovik_cmd_print_and_return_standard_mode(s.type, buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_position_next_ticket", code, buffer);
+  return sent(job, "print_position_next_ticket", code, buffer);
 }
 
 namespace {
@@ -211,85 +212,81 @@ namespace {
 using setting_encoder = int (*)(uint32_t, int, uint8_t *, uint32_t, uint32_t *);
 
 /* Sends one device setting: the setting's low byte through its encoder. */
-int send_setting(const char *name, setting_encoder encode, const dev_mode &s, int32_t value, cmd_buffer &buffer)
+int send_setting(ovik_printer_dev *job, const char *name, setting_encoder encode, int32_t value)
 {
-  ovik_trace("+%s(printer_class:%d) start.\n", name, static_cast<int>(s.type));
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
+  job_trace(job, "+%s(printer_class:%d) start.\n", name, static_cast<int>(s.type));
   buffer.length = 0;
   int code = encode(s.type, low_byte(value), buffer.bytes, cmd_capacity, &buffer.length);
-  return sent(name, code, buffer);
+  return sent(job, name, code, buffer);
 }
 
 } // namespace
 
 /* Sets the print speed. */
-int printer_set_speed(ovik_printer_dev *dev)
+int printer_set_speed(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  return send_setting("printer_set_speed", ovik_cmd_select_the_print_speed, *dev->settings, dev->settings->speed,
-                      buffer);
+  return send_setting(job, "printer_set_speed", ovik_cmd_select_the_print_speed, job->settings.speed);
 }
 
 /* Sets the print density. */
-int printer_set_density(ovik_printer_dev *dev)
+int printer_set_density(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  return send_setting("printer_set_density", ovik_cmd_select_the_print_density, *dev->settings, dev->settings->density,
-                      buffer);
+  return send_setting(job, "printer_set_density", ovik_cmd_select_the_print_density, job->settings.density);
 }
 
 /* Sets the line spacing. */
-int printer_set_linespacing(ovik_printer_dev *dev)
+int printer_set_linespacing(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  return send_setting("printer_set_linespacing", ovik_cmd_set_line_spacing, *dev->settings, dev->settings->linespacing,
-                      buffer);
+  return send_setting(job, "printer_set_linespacing", ovik_cmd_set_line_spacing, job->settings.linespacing);
 }
 
 /* Sounds the built-in beeper: repeat count, duration and interval. */
-int print_beep(ovik_printer_dev *dev)
+int print_beep(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   clear(buffer);
   int code = ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
                                              low_byte(s.beepinterval), buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_beep", code, buffer);
+  return sent(job, "print_beep", code, buffer);
 }
 
 /* Drives an external buzzer on pulse pin 0, externalbeeptimes pulses (at most
  * max_external_beeps). One step of the duration and interval settings is
  * 100 ms (50 units of 2 ms). */
-int print_external_beep(ovik_printer_dev *dev)
+int print_external_beep(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   clear(buffer);
-  ovik_trace("-print_external_beep start(%d)\n", s.externalbeeptimes);
+  job_trace(job, "-print_external_beep start(%d)\n", s.externalbeeptimes);
   int t1 = low_byte(static_cast<int32_t>(50u * static_cast<uint32_t>(s.externalbeepduration)));
   int t2 = low_byte(static_cast<int32_t>(50u * static_cast<uint32_t>(s.externalbeepinterval)));
   int code = ovik_cmd_generate_pulse(s.type, 0, t1, t2, buffer.bytes, cmd_capacity, &buffer.length);
   if (code == 0)
     for (int32_t i = 0; i < std::min(s.externalbeeptimes, max_external_beeps); i++)
-      send(buffer);
-  return finished("print_external_beep", code);
+      send(job, buffer);
+  return finished(job, "print_external_beep", code);
 }
 
 /* Opens cash drawer 0 or 1 with an 80 by 80 unit pulse. */
-int print_open_drawer(ovik_printer_dev *dev, int drawer)
+int print_open_drawer(ovik_printer_dev *job, int drawer)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   clear(buffer);
   int code = ovik_cmd_generate_pulse(s.type, drawer, 80, 80, buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_open_drawer", code, buffer);
+  return sent(job, "print_open_drawer", code, buffer);
 }
 
 /* Prints the stored logo logoindex (key codes 0x30 and logoindex + 47), then
  * puts the justification back to the left; both or neither are sent. */
-int print_logo(ovik_printer_dev *dev)
+int print_logo(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   clear(buffer);
   int64_t key = static_cast<int64_t>(s.logoindex) + 47;
   int k = key >= 0 && key <= 255 ? static_cast<int>(key) : -1;
@@ -297,18 +294,18 @@ int print_logo(ovik_printer_dev *dev)
                                                                  &buffer.length);
   if (code == 0)
     code = ovik_cmd_select_justification(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_logo", code, buffer);
+  return sent(job, "print_logo", code, buffer);
 }
 
 /* Sets the logo's justification: logoalign 1, 2, 3 are left, centre, right. */
-int printer_set_align(ovik_printer_dev *dev)
+int printer_set_align(ovik_printer_dev *job)
 {
-  static cmd_buffer buffer;
-  const dev_mode &s = *dev->settings;
+  cmd_buffer buffer{};
+  const dev_mode &s = job->settings;
   clear(buffer);
   int code =
       ovik_cmd_select_justification(s.type, low_byte(s.logoalign) - 1, buffer.bytes, cmd_capacity, &buffer.length);
-  return sent("print_set_logo_align", code, buffer);
+  return sent(job, "print_set_logo_align", code, buffer);
 }
 
 namespace {
@@ -331,15 +328,34 @@ int leading_zeros(const uint8_t *row, int width)
 }
 
 /* Writes n rows of width w from rows, PackBits-coded when pack is given. */
-void send_rows(const uint8_t *rows, int w, int n, uint8_t *pack)
+void send_rows(ovik_printer_dev *job, const uint8_t *rows, int w, int n, uint8_t *pack)
 {
   if (!pack) {
-    write_bytes(rows, w * n);
+    write_bytes(job->out, rows, w * n);
     return;
   }
   int packed = 0;
   tiff_compression(rows, static_cast<uint32_t>(w), static_cast<uint32_t>(n), pack, &packed);
-  write_bytes(pack, packed);
+  write_bytes(job->out, pack, packed);
+}
+
+} // namespace
+
+namespace {
+
+/* Ends dot-line output: the error's trace line, and text for the front end. */
+int fatal(ovik_printer_dev *job, const char *text)
+{
+  msg(job, MSG_ERROR, text);
+  return job_failed(job, OVIK_JOB_ERR_DOTLINE, text);
+}
+
+/* The English text of a library code. */
+std::string error_text(int code)
+{
+  char text[1024] = {};
+  ovik_format_error_ansi(code, LANGUAGE_ENGLISH, text, 0, sizeof text);
+  return text;
 }
 
 } // namespace
@@ -347,22 +363,22 @@ void send_rows(const uint8_t *rows, int w, int n, uint8_t *pack)
 /* Sends dwHeight rows of dwWidthBytes bytes as GS v 0 raster sections that
  * fit data_buf, trimmed of blank bytes on the right (and on the left where
  * the printer can shift), compressed when the settings ask for it. */
-int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes, int dwHeight)
+int print_dotline(ovik_printer_dev *job, const uint8_t *pData, int dwWidthBytes, int dwHeight)
 {
-  static cmd_buffer buffer;
+  cmd_buffer buffer{};
   if (dwHeight < 1 || dwWidthBytes < 1)
     return 0;
-  const dev_mode &s = *dev->settings;
-  ovik_trace("+print_dotline(pData:%d,dwWidthBytes:%d,dwHeight:%d) start.\n",
-             static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes, dwHeight);
-  bool feed_step = is_feed_step_model(&s);
+  const dev_mode &s = job->settings;
+  job_trace(job, "+print_dotline(pData:%d,dwWidthBytes:%d,dwHeight:%d) start.\n",
+            static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes, dwHeight);
+  bool feed_step = is_feed_step_model(s);
   bool shift = s.issupportshiftline;
-  if (static_cast<int32_t>(dev->job_state->lastStripBlanksHeight) > 0)
-    dev->job_state->lastStripBlanksHeight = 0;
+  if (static_cast<int32_t>(job->job_state.lastStripBlanksHeight) > 0)
+    job->job_state.lastStripBlanksHeight = 0;
 
-  int per_section = std::min(dev->data_buf_size / dwWidthBytes, s.max_render_height);
-  if (per_section < 1 || dev->data_buf_size < dwWidthBytes)
-    msg(MSG_ERROR, "kel databufsize is too small!/n");
+  int per_section = std::min(job->data_buf_size / dwWidthBytes, s.max_render_height);
+  if (per_section < 1 || job->data_buf_size < dwWidthBytes)
+    return fatal(job, "kel databufsize is too small!/n");
 
   int m = 0;
   std::unique_ptr<uint8_t, decltype(&free)> pack(nullptr, free);
@@ -383,7 +399,7 @@ int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes,
     auto row = [&](int i) { return section + static_cast<size_t>(i) * dwWidthBytes; };
 
     if (shift) {
-      ovik_trace("\tisSupportShiftLine:TRUE");
+      job_trace(job, "\tisSupportShiftLine:TRUE");
       skip = dwWidthBytes;
       for (int i = 0; i < n && skip > 0; i++)
         skip = std::min(skip, leading_zeros(row(i), dwWidthBytes));
@@ -411,34 +427,37 @@ int print_dotline(ovik_printer_dev *dev, const uint8_t *pData, int dwWidthBytes,
     if (w == dwWidthBytes) {
       code =
           ovik_cmd_print_raster_img_cmd_header(s.type, m, dwWidthBytes, n, buffer.bytes, cmd_capacity, &buffer.length);
-      if (code != 0)
-        msgerrno(MSG_ERROR, code);
-      send(buffer);
-      send_rows(section, dwWidthBytes, n, packed);
+      if (code != 0) {
+        char line[255];
+        snprintf(line, sizeof line, "error(%i):%s", code, error_text(code).c_str());
+        return fatal(job, line);
+      }
+      send(job, buffer);
+      send_rows(job, section, dwWidthBytes, n, packed);
     } else {
       if (shift) {
-        ovik_trace("\tcmd_shift_dotline");
+        job_trace(job, "\tcmd_shift_dotline");
         ovik_cmd_set_left_margin(s.type, skip, buffer.bytes, cmd_capacity, &buffer.length);
-        send(buffer);
+        send(job, buffer);
       }
-      std::memset(dev->data_buf, 0, static_cast<size_t>(n) * w);
+      std::memset(job->data_buf, 0, static_cast<size_t>(n) * w);
       for (int i = 0; i < n; i++)
-        std::memcpy(dev->data_buf + static_cast<size_t>(i) * w, row(i) + skip, w);
+        std::memcpy(job->data_buf + static_cast<size_t>(i) * w, row(i) + skip, w);
       buffer.length = 0;
       code = ovik_cmd_print_raster_img_cmd_header(s.type, m, w, n, buffer.bytes, cmd_capacity, &buffer.length);
       if (code != 0)
-        msg(MSG_ERROR, "Error in print_dotline");
-      send(buffer);
-      send_rows(dev->data_buf, w, n, packed);
-      ovik_trace("\tone section complete.\n");
+        return fatal(job, "Error in print_dotline");
+      send(job, buffer);
+      send_rows(job, job->data_buf, w, n, packed);
+      job_trace(job, "\tone section complete.\n");
     }
     if (feed_step) {
       buffer.length = 0;
       if (ovik_cmd_print_and_feed_paper(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length) == 0)
-        send(buffer);
+        send(job, buffer);
     }
     start += n;
   }
-  fflush(stdout);
-  return finished("print_dotline", code);
+  flush_output(job->out);
+  return finished(job, "print_dotline", code);
 }

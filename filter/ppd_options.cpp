@@ -1,0 +1,89 @@
+/*
+ * ppd_options.cpp - the settings of a job from the PPD of its queue (model
+ * by ShortNickName, default choices) and from its options: each job keyword
+ * from the job option of that name, else from the PPD's marked choice.
+ */
+#include "ppd_options.h"
+
+#include <cstdlib>
+#include <span>
+#include <string>
+#include <cups/cups.h>
+#include <cups/ppd.h>
+
+#include "ovik_trace.h"
+#include "spooler.h"
+
+namespace {
+
+struct option_sources {
+  ppd_file_t *ppd;
+  int num_options;
+  cups_option_t *options;
+};
+
+/* The job option of that name, else the PPD's marked choice, else none. */
+const char *lookup(const option_sources &src, const char *keyword)
+{
+  if (const char *value = cupsGetOption(keyword, src.num_options, src.options))
+    return value;
+  if (ppd_choice_t *choice = ppdFindMarkedChoice(src.ppd, keyword))
+    return choice->choice;
+  return nullptr;
+}
+
+} // namespace
+
+/* Fills the settings from the model, then each keyword from the job's
+ * options or the PPD's defaults. Every failure ends the job. */
+void get_options(dev_mode *s, const char *options, const ovik_job_io *io)
+{
+  ovik_trace("+get_options() start.\n");
+
+  const char *ppd_path = getenv("PPD");
+  if (!ppd_path) {
+    ovik_trace("\tPPD environment variable not set!\n");
+    fatal_error("PPD environment variable not set");
+  }
+  ovik_trace("\tget_options PPD:%s.\n", ppd_path);
+
+  option_sources src{};
+  src.ppd = ppdOpenFile(ppd_path);
+  if (!src.ppd) {
+    ovik_trace("\tppdOpenFile failed!\n");
+    fatal_error("ppdOpenFile failed");
+  }
+  ppdMarkDefaults(src.ppd);
+  if (options)
+    src.num_options = cupsParseOptions(options, 0, &src.options);
+
+  const char *nick = src.ppd->shortnickname;
+  ovik_trace("\tget_options modelname:%s.\n", nick ? nick : "(null)");
+  if (get_model_info(s, nick, io) != 0) {
+    ovik_trace("-wrong ppd modelname!\n");
+    fatal_error("wrong ppd modelname!");
+  }
+
+  size_t count = 0;
+  const ovik_keyword *table = ovik_keyword_table(&count);
+  for (const ovik_keyword &row : std::span(table, count)) {
+    const char *value = lookup(src, row.keyword);
+    if (!value)
+      continue;
+    ovik_settings_apply(s, &row, value, io);
+    // A page size the PPD knows gives the width of its imageable area.
+    if (row.conversion == ovik_page_size)
+      if (ppd_size_t *size = ppdPageSize(src.ppd, value))
+        ovik_settings_width_from_area(s, size->right);
+  }
+
+  if (options)
+    cupsFreeOptions(src.num_options, src.options);
+  ppdClose(src.ppd);
+  if (options) {
+    std::string shown = options;
+    ovik_mask_controls(shown.data(), shown.size());
+    ovik_message(io, MSG_DUMP, shown.c_str());
+  }
+  ovik_trace("-get options finished.\n");
+}
