@@ -44,10 +44,10 @@ void DoSavePaper(const uint8_t *buffer, uint64_t *data_size, uint32_t width, uin
   *row_count = kept;
 }
 
-/* The copies a page asks for. */
+/* NumCopies 0 is the printer's default, as IPP clients write it: one copy. */
 uint32_t ovik_page_copies(const ovik_page *page)
 {
-  return page->copies;
+  return page->copies == 0 ? 1 : page->copies;
 }
 
 /* Checks the page and makes its zero-filled buffer. */

@@ -176,14 +176,28 @@ INSTANTIATE_TEST_SUITE_P(Filter, RasterVersions,
 
 /* ---------- copies ---------- */
 
-TEST(Copies, ZeroCopiesReadsThePageAndSendsNothingOfIt)
+TEST(Copies, APageWithoutACopyCountAsIppClientsWriteItIsPrintedOnce)
 {
-  page_spec none = receipt_page(0);
-  page_spec next = receipt_page(1);
-  run_result r = run_job(receipt80, make_raster({none, next}));
-  EXPECT_STREAM(r.out, default_start() + page_copy(next, 60, 0, 0));
-  EXPECT_TRUE(contains(r.err, "PAGE: 1 0\nINFO: AdvanceDistance")) << r.err;
-  EXPECT_TRUE(contains(r.err, "PAGE: 2 1\n")) << r.err;
+  // cupsRasterInitPWGHeader leaves NumCopies 0, "the printer's default".
+  cups_page_header2_t h;
+  ASSERT_TRUE(cupsRasterInitPWGHeader(&h, pwgMediaForSize(7200, 1000), "black_1", 203, 203, "one-sided", nullptr));
+  ASSERT_EQ(h.NumCopies, 0u);
+  page_spec p;
+  p.width = h.cupsWidth;
+  p.height = h.cupsHeight;
+  p.bytes_per_line = h.cupsBytesPerLine;
+  p.dot(1, 0).dot(p.width - 9, 30);
+  bytes raster;
+  cups_raster_t *r = cupsRasterOpenIO(append_to_bytes, &raster, CUPS_RASTER_WRITE_PWG);
+  cupsRasterWriteHeader2(r, &h);
+  cupsRasterWritePixels(r, p.pixels.data(), static_cast<unsigned>(p.pixels.size()));
+  cupsRasterClose(r);
+
+  run_result res = run_job(receipt80, raster);
+  EXPECT_EQ(res.status, 0) << res.err;
+  EXPECT_STREAM(res.out, default_start() + page_copy(p, 31, 0, 0));
+  EXPECT_TRUE(contains(res.err, "PAGE: 1 1\nINFO: AdvanceDistance")) << res.err;
+  EXPECT_TRUE(contains(res.err, "INFO: NumCopies:0\n")) << res.err;
 }
 
 TEST(Copies, ThreeCopiesAreThreePairsWithSequenceNumbersOneApart)
