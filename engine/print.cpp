@@ -373,7 +373,7 @@ int print_dotline(ovik_printer_dev *job, const uint8_t *pData, int dwWidthBytes,
             static_cast<int>(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(pData))), dwWidthBytes, dwHeight);
   bool feed_step = is_feed_step_model(s);
   bool shift = s.issupportshiftline;
-  if (static_cast<int32_t>(job->job_state.lastStripBlanksHeight) > 0)
+  if (job->job_state.lastStripBlanksHeight > 0)
     job->job_state.lastStripBlanksHeight = 0;
 
   int per_section = std::min(job->data_buf_size / dwWidthBytes, s.max_render_height);
@@ -416,9 +416,9 @@ int print_dotline(ovik_printer_dev *job, const uint8_t *pData, int dwWidthBytes,
         edge = s.printer_width;
       w = edge - skip;
     }
-    // Nothing left to print between the skip and the edge: the rows go out
-    // with width 0, so the paper still moves. A trimmed copy never leaves its row.
-    if (w <= 0)
+    // A skip past the edge leaves nothing to print: the rows go out with
+    // width 0, so the paper still moves. A trimmed copy never leaves its row.
+    if (w < 0)
       w = skip = 0;
     if (w != dwWidthBytes)
       w = std::min(w, dwWidthBytes - skip);

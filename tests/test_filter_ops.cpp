@@ -414,6 +414,16 @@ TEST(DotLine, AnAllBlankSectionIsAHeaderOfWidthZero)
   EXPECT_STREAM(dotline(d, bytes(72 * 4, 0), 72, 4), hex_bytes("1D 4C 00 00") + raster_header(0, 0, 4));
 }
 
+TEST(DotLine, ALeftSkipEqualToTheRightEdgeKeepsItsMarginAndSendsWidthZero)
+{
+  // Three blank bytes on the left of every row, and a printer three bytes wide.
+  device d;
+  d.settings().issupportshiftline = true;
+  d.settings().printer_width = 3;
+  bytes img = image(72, 2, [](unsigned, unsigned x) { return static_cast<uint8_t>(x >= 3); });
+  EXPECT_STREAM(dotline(d, img, 72, 2), hex_bytes("1D 4C 03 00") + raster_header(0, 0, 2));
+}
+
 TEST(DotLine, FeedStepModelsSendWholeRowsAndAZeroFeedAfterEachSection)
 {
   device d(0x550001, 0x1955);
@@ -457,10 +467,10 @@ TEST(DotLine, NoRowsSendNothing)
   EXPECT_TRUE(dotline(d, bytes(72, 1), 72, -3).empty());
 }
 
-TEST(DotLine, APositiveBlankStripOwedIsForgotten)
+TEST(DotLine, ABlankStripOwedIsForgottenWhateverItsValue)
 {
   device d;
-  for (uint32_t owed : {12u}) {
+  for (uint32_t owed : {12u, 0x80000000u, 0xFFFFFFFFu}) {
     d.state().lastStripBlanksHeight = owed;
     dotline(d, bytes(72, 1), 72, 1);
     EXPECT_EQ(d.state().lastStripBlanksHeight, 0u) << owed;
