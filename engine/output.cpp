@@ -278,8 +278,11 @@ void ovik_mask_controls(char *text, size_t length)
       text[i] = '?';
 }
 
-/* Standard CRC-32 continued from running (0 starts afresh). */
+/* Standard CRC-32 continued from running (0 starts afresh); no bytes leave
+ * the running value as it is. */
 uint32_t CRC32(uint32_t running, const uint8_t *data, uint32_t length)
 {
+  if (length == 0)
+    return running;
   return static_cast<uint32_t>(crc32(running, data, length));
 }

@@ -213,6 +213,7 @@ TEST(Crc, TheStandardCrc32AndThePacketCrc)
   const uint8_t digits[] = "123456789";
   EXPECT_EQ(CRC32(0, digits, 9), 0xCBF43926u);
   EXPECT_EQ(CRC32(0, digits, 0), 0u);
+  EXPECT_EQ(CRC32(0x12345678, nullptr, 0), 0x12345678u); // no bytes: the running value as it was
   EXPECT_EQ(CRC32(CRC32(0, digits, 4), digits + 4, 5), 0xCBF43926u);
   // The packets' CRC starts from an all-ones previous value.
   EXPECT_EQ(crc32(0xFFFFFFFFul, digits, 9), 0xD202D277u);
