@@ -8,7 +8,8 @@
 BEGIN {
   FS = "\t"
   print "// Generated from the model catalogue by make-drv.awk; do not edit."
-  print "#include \"options.defs\""
+  print "#include \"driver.defs\""
+  print "#include \"keywords.defs\""
   print ""
 }
 

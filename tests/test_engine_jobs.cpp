@@ -3,6 +3,7 @@
 // gives the bytes of the page given whole.
 #include <gtest/gtest.h>
 
+#include <span>
 #include <thread>
 
 #include "filter_harness.h"
@@ -193,6 +194,33 @@ TEST(EngineJobs, ACancelRequestStopsAPageBetweenCopiesWhereTheFrontEndAsksForIt)
     bytes copy1 = page_copy(p, 75, 0, 0), copy2 = page_copy(p, 75, 0, 1), copy3 = page_copy(p, 75, 0, 2);
     // A cancelled job has no document end: the stream ends with the last copy.
     EXPECT_STREAM(out, between ? default_start() + copy1 : default_start() + copy1 + copy2 + copy3);
+  }
+}
+
+TEST(KeywordTable, EveryDefaultLeavesTheSettingsAsTheyStartAndEveryChoiceIsInItsRange)
+{
+  size_t count = 0;
+  const ovik_keyword *table = ovik_keyword_table(&count);
+  ovik_job_io quiet{};
+  for (const ovik_keyword &k : std::span(table, count)) {
+    if (!k.default_value)
+      continue;
+    dev_mode start, applied;
+    std::memset(&start, 0, sizeof start);
+    std::memset(&applied, 0, sizeof applied);
+    init_dev_mode(&start);
+    init_dev_mode(&applied);
+    EXPECT_EQ(ovik_settings_apply(&applied, &k, k.default_value, &quiet), 0) << k.keyword;
+    if (k.conversion == ovik_resolution) // the motion unit follows any resolution given
+      applied.motion_v = start.motion_v;
+    EXPECT_EQ(std::memcmp(&start, &applied, sizeof start), 0) << k.keyword << "=" << k.default_value;
+    for (const ovik_choice &c : std::span(k.choices, k.num_choices)) {
+      int v = atoi(c.value);
+      if (k.conversion == ovik_number || k.conversion == ovik_post_print_action) {
+        EXPECT_TRUE(v >= k.min && v <= k.max) << k.keyword << " " << c.value;
+      }
+      EXPECT_TRUE(k.ipp_integer || !k.ipp_name || c.ipp) << k.keyword << " " << c.value << " has no IPP keyword";
+    }
   }
 }
 

@@ -1,19 +1,24 @@
 /*
  * ovik-models - prints the model catalogue as tab-separated text, one line a
  * row after a header line: the list to pick a PPD's model name from, and the
- * input from which the PPD set is generated.
+ * input from which the PPD set is generated. With --keywords, the job
+ * keywords the same way: the input of the PPD options.
  */
 #include <cstdio>
 #include <cstring>
 
+#include "ovik_engine.h"
 #include "ovik_printer_model.h"
 
 namespace {
 
-const char usage[] = "Usage: ovik-models [--no-header]\n"
+const char usage[] = "Usage: ovik-models [--no-header] [--keywords]\n"
                      "Prints the printer model catalogue, one tab-separated line a row:\n"
                      "row, id, manufacturer, name, identity, description, printer_class, width_dots.\n"
                      "The name is what a PPD's ShortNickName must equal.\n"
+                     "  --keywords   print the job keywords instead, one line each: keyword, label,\n"
+                     "               PPD group (- for none), IPP name (- for a standard attribute),\n"
+                     "               default, and the choices as value/label separated by |\n"
                      "  --no-header  leave out the header line\n"
                      "  --help       show this text\n";
 
@@ -30,16 +35,37 @@ void print_catalogue(bool header)
   }
 }
 
+// Prints the header (when asked) and every job keyword.
+void print_keywords(bool header)
+{
+  if (header)
+    std::printf("keyword\tlabel\tgroup\tipp_name\tdefault\tchoices\n");
+  size_t count = 0;
+  const ovik_keyword *table = ovik_keyword_table(&count);
+  for (size_t i = 0; i < count; i++) {
+    const ovik_keyword &k = table[i];
+    std::printf("%s\t%s\t%s\t%s\t%s\t", k.keyword, k.label, k.group ? k.group : "-", k.ipp_name ? k.ipp_name : "-",
+                k.default_value ? k.default_value : "-");
+    for (int c = 0; c < k.num_choices; c++)
+      std::printf("%s%s/%s", c ? "|" : "", k.choices[c].value, k.choices[c].label);
+    std::printf("\n");
+  }
+}
+
 } // namespace
 
-// Parses the options and prints the catalogue.
+// Parses the options and prints the catalogue or the keywords.
 int main(int argc, char *argv[])
 {
-  bool header = true;
+  bool header = true, keywords = false;
   for (int i = 1; i < argc; i++) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(usage, stdout);
       return 0;
+    }
+    if (std::strcmp(argv[i], "--keywords") == 0) {
+      keywords = true;
+      continue;
     }
     if (std::strcmp(argv[i], "--no-header") == 0) {
       header = false;
@@ -48,6 +74,9 @@ int main(int argc, char *argv[])
     std::fprintf(stderr, "ovik-models: unknown option %s\n%s", argv[i], usage);
     return 2;
   }
-  print_catalogue(header);
+  if (keywords)
+    print_keywords(header);
+  else
+    print_catalogue(header);
   return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
 }
