@@ -3,8 +3,9 @@
 # component "driver": the filter in CUPS's ServerBin, the PPD set where
 #   cups-driverd finds drivers (lpinfo -m, lpadmin -m), and the two tools
 #   ovik-decode and ovik-models; package "rastertoovik".
-# component "development": libovik (static), its C headers and a pkg-config
-#   file, under the install prefix; package "libovik-dev".
+# component "development": libovik and the job engine libovikengine (both
+#   static), their C headers and a pkg-config file each, under the install
+#   prefix; package "libovik-dev".
 #
 # The CUPS locations are absolute: CUPS looks there whatever the prefix is.
 # DESTDIR applies to them as to everything else.
@@ -54,6 +55,24 @@ Libs: -L${libdir} -lovik -lstdc++
 ]])
 install(FILES ${PROJECT_BINARY_DIR}/ovik.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
 
+# The job engine: its one header beside the library's, and what it links.
+install(TARGETS ovikengine ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT development
+        PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/ovik COMPONENT development)
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/ovikengine.pc @ONLY CONTENT [[
+prefix=${pcfiledir}/@pc_to_prefix@
+libdir=${prefix}/@CMAKE_INSTALL_LIBDIR@
+includedir=${prefix}/@CMAKE_INSTALL_INCLUDEDIR@/ovik
+
+Name: ovikengine
+Description: Ovik job engine: one print job per object, from settings and 1-bit pages to the printer stream
+Version: @PROJECT_VERSION@
+Requires: ovik
+Cflags: -I${includedir}
+Libs: -L${libdir} -lovikengine -lisal -lz
+]])
+install(FILES ${PROJECT_BINARY_DIR}/ovikengine.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
+        COMPONENT development)
+
 # "uninstall" removes every file the last install listed in its manifest,
 # then the folders that only this project fills. The manifest holds paths
 # without DESTDIR: uninstall with the DESTDIR the install had.
@@ -101,9 +120,11 @@ Also ovik-decode, which lists and previews a printer data stream.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libovik-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
-set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libstdc++-dev")
-set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "Ovik printer support library (static) and its C headers
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_DEPENDS "libstdc++-dev, libisal-dev, zlib1g-dev")
+set(CPACK_COMPONENT_DEVELOPMENT_DESCRIPTION "Ovik printer support library and job engine (static), with C headers
 Byte-exact encoders of the Ovik printer commands, parsers of the printer's
-replies, the printer model catalogue, error texts and string helpers.")
+replies, the printer model catalogue, error texts and string helpers; and the
+job engine that turns settings and 1-bit pages into the printer data stream,
+one job per object, through a sink of the caller's.")
 
 include(CPack)
