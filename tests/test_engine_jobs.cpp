@@ -77,17 +77,29 @@ int append(void *ctx, const void *data, size_t length)
   return 0;
 }
 
+/* A job of the spec's settings writing into out. */
+struct memory_job {
+  bytes out;
+  ovik_printer_dev *job = nullptr;
+  int created;
+  explicit memory_job(const job_spec &spec)
+  {
+    ovik_job_io io{};
+    io.write = append;
+    io.sink_context = &out;
+    dev_mode s = settings_of(spec);
+    created = ovik_printer_dev_creator(&s, &io, &job);
+  }
+  ~memory_job() { ovik_printer_dev_destroy(job); }
+};
+
 /* Runs a job to memory; rows_at_once 0 gives each page whole, else in pieces
  * of that many rows. */
 bytes run(const job_spec &spec, unsigned rows_at_once)
 {
-  bytes out;
-  ovik_job_io io{};
-  io.write = append;
-  io.sink_context = &out;
-  dev_mode s = settings_of(spec);
-  ovik_printer_dev *job = nullptr;
-  if (ovik_printer_dev_creator(&s, &io, &job) != 0 || ovik_job_begin(job) != 0)
+  memory_job m(spec);
+  ovik_printer_dev *job = m.job;
+  if (m.created != 0 || ovik_job_begin(job) != 0)
     return {};
   for (const page_spec &p : spec.pages) {
     ovik_page page = {p.width, p.height, p.bpl(), 1, p.copies};
@@ -104,8 +116,7 @@ bytes run(const job_spec &spec, unsigned rows_at_once)
       return {};
   }
   ovik_job_end(job);
-  ovik_printer_dev_destroy(job);
-  return out;
+  return m.out;
 }
 
 TEST(EngineJobs, EightJobsOnEightThreadsGiveEachTheBytesItGivesAlone)
@@ -144,24 +155,28 @@ TEST(EngineJobs, APageRowByRowGivesTheBytesOfThePageWhole)
 TEST(EngineJobs, RowsBeyondThePageAreDroppedAndRowsNotGivenAreBlank)
 {
   job_spec spec = {0x1001, {{"PaperSaveBottom", "0"}}, {noisy_page(576, 20, 1, 11)}};
-  bytes out;
-  ovik_job_io io{};
-  io.write = append;
-  io.sink_context = &out;
-  dev_mode s = settings_of(spec);
-  ovik_printer_dev *job = nullptr;
-  ASSERT_EQ(ovik_printer_dev_creator(&s, &io, &job), 0);
+  memory_job m(spec);
+  ovik_printer_dev *job = m.job;
+  ASSERT_EQ(m.created, 0);
   page_spec p = spec.pages[0];
   ovik_page page = {p.width, p.height, p.bpl(), 1, 1};
   ASSERT_EQ(ovik_page_start(job, &page), 0);
   bytes data = p.data();
   ovik_page_add_rows(job, data.data(), 10);
-  out.clear();
+  m.out.clear();
   ASSERT_EQ(ovik_page_end(job), 0);
   data.resize(size_t(10) * p.bpl());
   data.resize(size_t(20) * p.bpl(), 0);
-  EXPECT_STREAM(out, page_header_packet(p.bpl(), 20, 0, 0) + bitmap_packet(data, 0));
-  ovik_printer_dev_destroy(job);
+  EXPECT_STREAM(m.out, page_header_packet(p.bpl(), 20, 0, 0) + bitmap_packet(data, 0));
+
+  // Thirty rows for a page of twenty: the first twenty are the page.
+  ASSERT_EQ(ovik_page_start(job, &page), 0);
+  bytes thirty = noisy_page(576, 30, 1, 12).data();
+  ovik_page_add_rows(job, thirty.data(), 30);
+  m.out.clear();
+  ASSERT_EQ(ovik_page_end(job), 0);
+  thirty.resize(size_t(20) * p.bpl());
+  EXPECT_STREAM(m.out, page_header_packet(p.bpl(), 20, 0, 1) + bitmap_packet(thirty, 1));
 }
 
 TEST(EngineJobs, ACancelRequestStopsAPageBetweenCopiesWhereTheFrontEndAsksForIt)
