@@ -180,8 +180,12 @@ cost run(const command &c)
   long long wall, user, sys;
   long rss;
   int child_status;
-  if (failed || sscanf(reply.c_str(), "%lld %lld %lld %ld %d", &wall, &user, &sys, &rss, &child_status) != 5) {
-    fprintf(stderr, "ovik-bench: could not run %s\n", c.argv[0].c_str());
+  if (failed) {
+    fprintf(stderr, "ovik-bench: cannot run %s: %s\n", argv[0], strerror(failed));
+    exit(1);
+  }
+  if (sscanf(reply.c_str(), "%lld %lld %lld %ld %d", &wall, &user, &sys, &rss, &child_status) != 5) {
+    fprintf(stderr, "ovik-bench: could not run %s (see the message above)\n", c.argv[0].c_str());
     exit(1);
   }
   return {wall / 1e6, (user + sys) / 1e6, rss / 1024.0, child_status};
@@ -364,7 +368,10 @@ int main(int argc, char **argv)
     else if (std::strcmp(argv[i], "--filter") == 0)
       filter = argv[i + 1];
   }
-  mkdir(work.c_str(), 0755);
+  if (mkdir(work.c_str(), 0755) != 0 && errno != EEXIST) {
+    fprintf(stderr, "ovik-bench: cannot make %s: %s\n", work.c_str(), strerror(errno));
+    return 1;
+  }
   auto in_work = [&](const char *name) { return work + "/" + name; };
   const std::string jobs[2] = {in_work("job50-v3.ras"), in_work("job50-v2.ras")};
   const char *job_names[2] = {"v3 uncompressed", "v2 compressed"};

@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -45,8 +46,10 @@ int main(int argc, char **argv)
   struct timespec start, end;
   clock_gettime(CLOCK_MONOTONIC, &start);
   pid_t pid;
-  if (posix_spawn(&pid, argv[4], &files, NULL, argv + 4, environ) != 0) {
-    perror(argv[4]);
+  int failed = posix_spawn(&pid, argv[4], &files, NULL, argv + 4, environ);
+  if (failed) {
+    /* posix_spawn returns its error; errno is not set. */
+    fprintf(stderr, "ovik-bench-spawn: cannot run %s: %s\n", argv[4], strerror(failed));
     return 2;
   }
   int status = 0;

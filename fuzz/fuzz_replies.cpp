@@ -7,6 +7,7 @@
  * its size; byte parsers get its first bytes; the raster scanner gets all of
  * it in a block of exactly its size, so any read past the end is caught.
  */
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -26,10 +27,21 @@ std::unique_ptr<char[]> text_copy(const uint8_t *data, size_t size)
   return t;
 }
 
-/* The version parser: at most min(count, 3) entries, none above 254. */
+/* The version parser: at most min(count, 3) entries, none above 254; the
+ * bit-1 form copies raw bytes, so it gets a block of exactly the min(count, 3)
+ * bytes it may read (the reply, padded with zero bytes when shorter). */
 void check_version(uint32_t cls, int count, const uint8_t *data, size_t size)
 {
-  auto reply = text_copy(data, size);
+  int fields = std::clamp(count, 0, 3);
+  bool raw = (cls & 7) == 2;
+  bool nothing = !(cls & 1) && (cls & 4);
+  std::unique_ptr<char[]> reply;
+  if (raw) {
+    reply.reset(new char[fields]());
+    std::memcpy(reply.get(), data, std::min<size_t>(size, fields));
+  } else {
+    reply = text_copy(data, size);
+  }
   int versions[3] = {-1000, -1000, -1000};
   int code = ovik_cmd_parse_printer_version(cls, reply.get(), versions, count);
   if (code != 0 && code != -30 && code != -3 && code != -1)
@@ -40,6 +52,10 @@ void check_version(uint32_t cls, int count, const uint8_t *data, size_t size)
       fuzz_fail("version parser wrote entry " + std::to_string(i) + " of " + std::to_string(count));
     if (written && (cls & 1) && versions[i] > 254)
       fuzz_fail("version number " + std::to_string(versions[i]) + " above 254");
+    if (raw && i < fields && versions[i] != static_cast<signed char>(reply[i]))
+      fuzz_fail("version byte " + std::to_string(i) + " not copied");
+    if (nothing && (written || code != 0))
+      fuzz_fail("bit-2 version form parsed something");
   }
 }
 

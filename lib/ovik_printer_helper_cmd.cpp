@@ -385,11 +385,12 @@ int ovik_cmd_select_or_cancel_defined_charater_set(uint32_t cls, int n, uint8_t 
   return emit(esc(cls), true, bytes(0x1B, 0x25, n), {buf, size, len});
 }
 
-// ESC &: define characters c1..c2, x columns of 3 bytes; x is one byte on the wire.
+// ESC &: define characters c1..c2 from x columns of 3 bytes; the data length is
+// one byte on the wire, so it is at most 255 and x at most 85.
 int ovik_cmd_define_user_defined_characters(uint32_t cls, int c1, int c2, int x, const uint8_t *data, uint32_t data_len,
                                             uint8_t *buf, uint32_t size, uint32_t *len)
 {
-  bool ok = in(x, 0, 255) && data_len == 3ull * x && 0x20 <= c1 && c1 <= c2 && c2 <= 0x7E;
+  bool ok = in(x, 0, 85) && data_len == 3ull * x && 0x20 <= c1 && c1 <= c2 && c2 <= 0x7E;
   return emit(esc(cls), ok, {P(bytes(0x1B, 0x26, 0x03, c1, c2, x)), {data, data_len}}, {buf, size, len});
 }
 
@@ -1273,9 +1274,9 @@ int ovik_cmd_eh_set_encryption_mode(uint32_t cls, int n, uint8_t *buf, uint32_t 
 int ovik_cmd_parse_printer_version(uint32_t cls, char *reply, int *versions, int count)
 {
   int fields = std::min(count, 3);
-  if (fields > 0 && !versions && (cls & (ESCPOS | VERSION_ZZZ)))
-    return OVIK_ERR_PARAMETER;
   if (cls & ESCPOS) {
+    if (fields > 0 && !versions)
+      return OVIK_ERR_PARAMETER;
     // "_" a "." b "." c " ": bounded scan, so an unterminated reply is never overrun.
     if (!reply || reply[0] != '_' || strnlen(reply, 65) > 64)
       return OVIK_ERR_MALFORMED_REPLY;
@@ -1293,13 +1294,17 @@ int ovik_cmd_parse_printer_version(uint32_t cls, char *reply, int *versions, int
     }
     return OVIK_SUCCESS;
   }
+  // This form's reply carries nothing to parse: neither reply nor array is read.
   if (cls & VERSION_ESC_HASH)
     return OVIK_SUCCESS;
   if (cls & VERSION_ZZZ) {
+    if (fields > 0 && !versions)
+      return OVIK_ERR_PARAMETER;
     if (!reply)
       return OVIK_ERR_MALFORMED_REPLY;
-    // One byte per entry, up to the terminator: never past the caller's text.
-    for (int i = 0; i < fields && reply[i]; i++)
+    // Raw bytes, one per entry: version 2.0.5 is the bytes 02 00 05, so a zero
+    // byte is a number, not the end; the caller's reply holds min(count, 3) bytes.
+    for (int i = 0; i < fields; i++)
       versions[i] = static_cast<signed char>(reply[i]);
     return OVIK_SUCCESS;
   }

@@ -63,7 +63,7 @@ int ovik_cmd_set_right_side_character_spacing(uint32_t printer_class, int n, uin
 int ovik_cmd_select_print_modes(uint32_t printer_class, int n, uint8_t *buf, uint32_t buf_size, uint32_t *buf_len);
 int ovik_cmd_select_or_cancel_defined_charater_set(uint32_t printer_class, int n, uint8_t *buf, uint32_t buf_size,
                                                    uint32_t *buf_len);
-/* data_len must be 3 * x, with x 0-255. */
+/* data_len must be 3 * x and fit in one byte: x 0-85. */
 int ovik_cmd_define_user_defined_characters(uint32_t printer_class, int c1, int c2, int x, const uint8_t *data,
                                             uint32_t data_len, uint8_t *buf, uint32_t buf_size, uint32_t *buf_len);
 int ovik_cmd_cancel_user_defined_characters(uint32_t printer_class, int n, uint8_t *buf, uint32_t buf_size,
@@ -333,7 +333,8 @@ int ovik_cmd_eh_set_encryption_mode(uint32_t printer_class, int n, uint8_t *buf,
  * 5 cover open, 6 roll paper near end, 7 roll paper end); each parser writes
  * only its own positions. Text replies are changed in place. */
 
-/* Firmware version into at most min(count, 3) entries: 0, -30 malformed, -3 class, -1 no array. */
+/* Firmware version into at most min(count, 3) entries: 0, -30 malformed, -3 class, -1 no array.
+ * Class bit 2 returns 0 and reads nothing; class bit 1 reads min(count, 3) raw bytes of the reply. */
 int ovik_cmd_parse_printer_version(uint32_t printer_class, char *reply, int *versions, int count);
 /* Automatic status back, four bytes: 0 or -1; flags may be NULL. */
 int ovik_cmd_parse_ASB_status(uint32_t printer_class, const uint8_t *msg4, uint8_t *flags);

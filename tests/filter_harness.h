@@ -8,17 +8,20 @@
 #define OVIK_FILTER_HARNESS_H
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <signal.h>
 #include <spawn.h>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -89,22 +92,35 @@ inline bytes hex_bytes(const char *text)
 
 /* ---------- temporary files ---------- */
 
+/* The folder for temporary files: $TMPDIR when set, else /tmp. */
+inline std::string temp_root()
+{
+  const char *t = getenv("TMPDIR");
+  return t && *t ? t : "/tmp";
+}
+
+/* Ends the test with what failed and why (gtest reports the exception). */
+[[noreturn]] inline void fail_with_errno(const std::string &what, int error = errno)
+{
+  throw std::runtime_error(what + ": " + std::strerror(error));
+}
+
 /* A private directory for one test, removed with everything in it. */
 struct temp_dir {
   std::string path;
   temp_dir()
   {
-    std::string pattern = (getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") + std::string("/ovik-test-XXXXXX");
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back(0);
-    path = mkdtemp(buf.data());
+    std::string pattern = temp_root() + "/ovik-test-XXXXXX";
+    if (!mkdtemp(pattern.data()))
+      fail_with_errno("mkdtemp " + pattern);
+    path = pattern;
   }
   ~temp_dir()
   {
-    std::string cmd = "rm -rf '" + path + "'";
-    if (system(cmd.c_str()) != 0) {
-    }
+    std::error_code ignored;
+    std::filesystem::remove_all(path, ignored);
   }
+  temp_dir(const temp_dir &) = delete;
   std::string file(const std::string &name) const { return path + "/" + name; }
 };
 
@@ -254,6 +270,7 @@ inline std::string ppd_text(const std::string &model, const std::map<std::string
 
 struct run_result {
   int status = -1; /* exit status, or -1 when killed by a signal */
+  int signal = 0;  /* the signal that ended it, or 0 */
   bytes out;       /* standard output: the printer stream */
   std::string err; /* standard error: the spooler's status lines */
 };
@@ -262,6 +279,7 @@ struct run_options {
   std::vector<std::string> args;          /* argv[1..] */
   std::map<std::string, std::string> env; /* PPD, OVIK_TRACE, ... */
   bytes input;                            /* standard input */
+  bool sigpipe_ignored = false;           /* else SIGPIPE default, as the spooler starts filters */
 };
 
 /* A null-terminated array of C strings (argv, envp) over copies of texts;
@@ -296,6 +314,54 @@ inline std::vector<std::string> environment(const std::map<std::string, std::str
   return texts;
 }
 
+/* Starts the filter binary with the signal state the spooler gives a filter:
+ * every disposition default and no signal blocked, or SIGPIPE ignored as
+ * under a parent that ignores it. Returns the pid; a failure throws with
+ * its reason. */
+inline pid_t spawn_filter(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
+                          const posix_spawn_file_actions_t *files, bool sigpipe_ignored = false)
+{
+  c_strings argv(filter_argv(args));
+  c_strings envp(environment(env));
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t defaults, none;
+  sigfillset(&defaults);
+  sigemptyset(&none);
+  if (sigpipe_ignored)
+    sigdelset(&defaults, SIGPIPE);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  // An ignored SIGPIPE outside the default set stays ignored across exec.
+  struct sigaction ignore {
+  }, saved{};
+  ignore.sa_handler = SIG_IGN;
+  if (sigpipe_ignored)
+    sigaction(SIGPIPE, &ignore, &saved);
+  pid_t pid = -1;
+  int rc = posix_spawn(&pid, OVIK_FILTER_BIN, files, &attr, argv.get(), envp.get());
+  if (sigpipe_ignored)
+    sigaction(SIGPIPE, &saved, nullptr);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0)
+    fail_with_errno(std::string("posix_spawn ") + OVIK_FILTER_BIN, rc);
+  return pid;
+}
+
+/* Waits for a process: its exit status (-1 when a signal ended it), and the
+ * ending signal in *signal when asked. */
+inline int wait_status(pid_t pid, int *signal = nullptr)
+{
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR)
+      fail_with_errno("waitpid");
+  if (signal)
+    *signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 /* Runs the real filter binary with the given arguments, environment and
  * standard input; collects its output, its status lines and its status. */
 inline run_result run_filter(const run_options &o)
@@ -307,21 +373,19 @@ inline run_result run_filter(const run_options &o)
   posix_spawn_file_actions_addopen(&fa, 0, dir.file("stdin").c_str(), O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 1, dir.file("stdout").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addopen(&fa, 2, dir.file("stderr").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-
-  c_strings argv(filter_argv(o.args));
   std::map<std::string, std::string> env = {{"OVIK_TRACE", ""}, {"OVIK_HOLD", dir.file("hold")}};
   for (const auto &[k, v] : o.env)
     env[k] = v;
-  c_strings envp(environment(env));
-
-  pid_t pid;
-  run_result r;
-  if (posix_spawn(&pid, OVIK_FILTER_BIN, &fa, nullptr, argv.get(), envp.get()) == 0) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  pid_t pid = -1;
+  try {
+    pid = spawn_filter(o.args, env, &fa, o.sigpipe_ignored);
+  } catch (...) {
+    posix_spawn_file_actions_destroy(&fa);
+    throw;
   }
   posix_spawn_file_actions_destroy(&fa);
+  run_result r;
+  r.status = wait_status(pid, &r.signal);
   r.out = read_file(dir.file("stdout"));
   r.err = read_text(dir.file("stderr"));
   return r;
@@ -347,8 +411,10 @@ inline run_result run_job(const std::string &model, const bytes &raster, const s
 inline bytes capture_fd(int fd, FILE *stream, const std::function<void()> &fn)
 {
   fflush(stream);
-  char name[] = "/tmp/ovik-capture-XXXXXX";
-  int file = mkstemp(name);
+  std::string name = temp_root() + "/ovik-capture-XXXXXX";
+  int file = mkstemp(name.data());
+  if (file < 0)
+    fail_with_errno("mkstemp " + name);
   int saved = dup(fd);
   dup2(file, fd);
   fn();
@@ -357,7 +423,7 @@ inline bytes capture_fd(int fd, FILE *stream, const std::function<void()> &fn)
   close(saved);
   bytes out = read_file(name);
   close(file);
-  unlink(name);
+  unlink(name.c_str());
   return out;
 }
 

@@ -135,6 +135,8 @@ const std::vector<Row> ROWS = {
     {CALL(ovik_cmd_define_user_defined_characters, 0x41, 0x41, 2, SEQ, 5), "", -1},
     {CALL(ovik_cmd_define_user_defined_characters, 0x41, 0x41, 1, SEQ, 259), "", -1},
     {CALL(ovik_cmd_define_user_defined_characters, 0x41, 0x41, 256, SEQ, 768), "", -1},
+    {CALL(ovik_cmd_define_user_defined_characters, 0x41, 0x41, 86, SEQ, 258), "", -1},
+    {CALL(ovik_cmd_define_user_defined_characters, 0x41, 0x41, 85, SEQ, 255), "1B 26 03 41 41 55 " + seq(255)},
     {CALL(ovik_cmd_cancel_user_defined_characters, 0x20), "1B 3F 20"},
     {CALL(ovik_cmd_cancel_user_defined_characters, 0x7E), "1B 3F 7E"},
     {CALL(ovik_cmd_cancel_user_defined_characters, 0x7F), "", -1},

@@ -54,7 +54,9 @@ const VersionCase VERSION_CASES[] = {
     {"bit 2 wins over bit 1", 0x6, "\x01\x02\x03", 3, 0, {UNSET, UNSET, UNSET}},
     {"bit 1 takes signed bytes", 0x2, "\x01\x02\x83\x04", 3, 0, {1, 2, -125}},
     {"bit 1 within count", 0x2, "\x01\x02\x03", 2, 0, {1, 2, UNSET}},
-    {"bit 1 stops at the end of the text", 0x2, "\x05", 3, 0, {5, UNSET, UNSET}},
+    {"bit 1 keeps zero bytes: version 2.0.5", 0x2, std::string("\x02\x00\x05", 3), 3, 0, {2, 0, 5}},
+    {"bit 1 takes the terminator as a byte", 0x2, "\x07", 2, 0, {7, 0, UNSET}},
+    {"bit 1 reads at most three bytes", 0x2, "\x01\x02\x03\x04", 9, 0, {1, 2, 3}},
     {"no class bit", 0x10000, "_1.2.3 ", 3, -3, {UNSET, UNSET, UNSET}},
     {"class 0", 0, "_1.2.3 ", 3, -3, {UNSET, UNSET, UNSET}},
 };
@@ -86,7 +88,7 @@ TEST(Parsers, VersionSeparatorsBecomeZeroBytes)
                            sizeof reply));
 }
 
-TEST(Parsers, VersionReplyWithoutTerminatorIsNotOverrun)
+TEST(Parsers, VersionNullArgumentsAndUnterminatedReply)
 {
   std::array<char, 65> reply;
   reply.fill('1');
@@ -95,7 +97,11 @@ TEST(Parsers, VersionReplyWithoutTerminatorIsNotOverrun)
   EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, reply.data(), v, 3));
   EXPECT_EQ(-30, ovik_cmd_parse_printer_version(1, nullptr, v, 3));
   EXPECT_EQ(-1, ovik_cmd_parse_printer_version(1, reply.data(), nullptr, 3));
+  EXPECT_EQ(-1, ovik_cmd_parse_printer_version(2, reply.data(), nullptr, 3));
   EXPECT_EQ(UNSET, v[0]);
+  // The bit-2 form reads neither the reply nor the array, whatever the other bits.
+  EXPECT_EQ(0, ovik_cmd_parse_printer_version(0x4, nullptr, nullptr, 3));
+  EXPECT_EQ(0, ovik_cmd_parse_printer_version(0x6, nullptr, nullptr, 3));
 }
 
 struct StatusCase {

@@ -32,10 +32,9 @@ spawned start_filter(const std::string &ppd, const std::string &out_path, const 
   posix_spawn_file_actions_addopen(&fa, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
   posix_spawn_file_actions_addclose(&fa, in[1]);
   posix_spawn_file_actions_addclose(&fa, err[0]);
-  c_strings envp(environment({{"PPD", ppd}, {"OVIK_HOLD", hold}, {"OVIK_TRACE", ""}}));
-  c_strings argv(filter_argv({"1", "user", "title", "1", options}));
   spawned s;
-  EXPECT_EQ(posix_spawn(&s.pid, OVIK_FILTER_BIN, &fa, nullptr, argv.get(), envp.get()), 0);
+  s.pid =
+      spawn_filter({"1", "user", "title", "1", options}, {{"PPD", ppd}, {"OVIK_HOLD", hold}, {"OVIK_TRACE", ""}}, &fa);
   posix_spawn_file_actions_destroy(&fa);
   close(in[0]);
   close(err[1]);

@@ -18,71 +18,88 @@ struct LocaleGuard {
   ~LocaleGuard() { std::setlocale(LC_CTYPE, saved.c_str()); }
 };
 
-// One conversion: locale, language, source, capacity, result, out length.
-template <typename Char>
-struct ConversionCase {
+// One conversion: its name, locale, language, source, capacity, result, out
+// length, and the whole 12-unit destination afterwards (filled with '#' before).
+template <typename From, typename To>
+struct Conversion {
+  const char *name;
   const char *locale;
   int language;
-  std::basic_string<Char> source;
+  std::basic_string<From> source;
   int capacity;
   int result;
   int length;
+  std::basic_string<To> expected;
 };
+using A2wRow = Conversion<char, wchar_t>;
+using W2aRow = Conversion<wchar_t, char>;
 
-// Runs a conversion case through a2w or w2a into a 12-unit destination
-// filled with '#' and compares the whole destination afterwards.
-template <typename To, typename From, typename Convert>
-void check_conversion(const ConversionCase<From> &c, const std::basic_string<To> &expected, Convert convert)
+template <typename From, typename To>
+void PrintTo(const Conversion<From, To> &c, std::ostream *os)
 {
-  SCOPED_TRACE(testing::Message() << c.locale << " capacity " << c.capacity);
-  LocaleGuard guard(c.locale);
-  if (!guard.ok)
-    GTEST_SKIP() << "no " << c.locale << " locale";
+  *os << c.name;
+}
+
+// Runs one conversion, in the row's locale, and compares the whole destination.
+template <typename From, typename To, typename Convert>
+void expect_conversion(const Conversion<From, To> &c, Convert convert)
+{
   std::basic_string<To> destination(12, To('#'));
   int length = -7;
   EXPECT_EQ(convert(destination.data(), c.capacity, c.source.c_str(), 0, c.language, &length), c.result);
-  EXPECT_EQ(destination, expected);
+  EXPECT_EQ(destination, c.expected);
   EXPECT_EQ(length, c.length);
 }
 
-TEST(A2w, ConvertsWholeTextsThatFit)
+class A2w : public testing::TestWithParam<A2wRow> {};
+class W2a : public testing::TestWithParam<W2aRow> {};
+
+// A row whose locale this machine lacks is skipped alone, saying which.
+TEST_P(A2w, FillsTheDestinationAsRecorded)
 {
-  using Case = ConversionCase<char>;
-  struct Row {
-    Case in;
-    std::wstring expected;
-  };
-  const Row rows[] = {
-      {{"C", 0, "abc", 4, 0, 3}, std::wstring(L"abc") + L'\0' + L"########"},
-      {{"C", 0, "abc", 3, -2, -7}, std::wstring(12, L'#')},
-      {{"C", 0, "", 1, 0, 0}, L'\0' + std::wstring(11, L'#')},
-      {{"C", 0, "", 0, -2, -7}, std::wstring(12, L'#')},
-      {{"C", 0, "\xff", 12, -1, -7}, std::wstring(12, L'#')},
-      {{"C.utf8", 0, "\xe6\x89\x93\xe5\x8d\xb0", 3, 0, 2}, std::wstring(L"打印") + L'\0' + std::wstring(9, L'#')},
-      {{"C.utf8", 4, "\xe6\x89\x93\xe5\x8d\xb0", 2, -2, -7}, std::wstring(12, L'#')},
-  };
-  for (const Row &row : rows)
-    check_conversion<wchar_t>(row.in, row.expected, a2w);
+  LocaleGuard guard(GetParam().locale);
+  if (!guard.ok)
+    GTEST_SKIP() << GetParam().name << ": no " << GetParam().locale << " locale";
+  expect_conversion(GetParam(), a2w);
 }
 
-TEST(W2a, CountsBytesOfMultibyteText)
+TEST_P(W2a, FillsTheDestinationAsRecorded)
 {
-  using Case = ConversionCase<wchar_t>;
-  struct Row {
-    Case in;
-    std::string expected;
-  };
-  const std::string printer = "\xe6\x89\x93\xe5\x8d\xb0\xe6\x9c\xba"; // 打印机 in UTF-8
-  const Row rows[] = {
-      {{"C.utf8", 4, L"打印机", 10, 0, 9}, printer + '\0' + "##"},
-      {{"C.utf8", 4, L"打印机", 9, -2, -7}, std::string(12, '#')},
-      {{"C", 0, L"abc", 4, 0, 3}, std::string("abc") + '\0' + "########"},
-      {{"C", 0, L"abc", 3, -2, -7}, std::string(12, '#')},
-      {{"C", 0, L"\u00e9", 12, -1, -7}, std::string(12, '#')},
-  };
-  for (const Row &row : rows)
-    check_conversion<char>(row.in, row.expected, w2a);
+  LocaleGuard guard(GetParam().locale);
+  if (!guard.ok)
+    GTEST_SKIP() << GetParam().name << ": no " << GetParam().locale << " locale";
+  expect_conversion(GetParam(), w2a);
 }
+
+template <typename Row>
+std::string row_name(const testing::TestParamInfo<Row> &info)
+{
+  return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Strings, A2w,
+    testing::Values(A2wRow{"FitsWithItsTerminator", "C", 0, "abc", 4, 0, 3, std::wstring(L"abc") + L'\0' + L"########"},
+                    A2wRow{"NoRoomForTheTerminator", "C", 0, "abc", 3, -2, -7, std::wstring(12, L'#')},
+                    A2wRow{"EmptyTextInOneUnit", "C", 0, "", 1, 0, 0, L'\0' + std::wstring(11, L'#')},
+                    A2wRow{"EmptyTextInNoRoom", "C", 0, "", 0, -2, -7, std::wstring(12, L'#')},
+                    A2wRow{"InvalidByte", "C", 0, "\xff", 12, -1, -7, std::wstring(12, L'#')},
+                    A2wRow{"Utf8Text", "C.utf8", 0, "\xe6\x89\x93\xe5\x8d\xb0", 3, 0, 2,
+                           std::wstring(L"打印") + L'\0' + std::wstring(9, L'#')},
+                    A2wRow{"Utf8TextWithoutRoom", "C.utf8", 4, "\xe6\x89\x93\xe5\x8d\xb0", 2, -2, -7,
+                           std::wstring(12, L'#')}),
+    row_name<A2wRow>);
+
+// 打印机 in UTF-8 is nine bytes.
+INSTANTIATE_TEST_SUITE_P(
+    Strings, W2a,
+    testing::Values(W2aRow{"MultibyteTextCountsBytes", "C.utf8", 4, L"打印机", 10, 0, 9,
+                           std::string("\xe6\x89\x93\xe5\x8d\xb0\xe6\x9c\xba") + '\0' + "##"},
+                    W2aRow{"MultibyteTextWithoutRoom", "C.utf8", 4, L"打印机", 9, -2, -7, std::string(12, '#')},
+                    W2aRow{"FitsWithItsTerminator", "C", 0, L"abc", 4, 0, 3, std::string("abc") + '\0' + "########"},
+                    W2aRow{"NoRoomForTheTerminator", "C", 0, L"abc", 3, -2, -7, std::string(12, '#')},
+                    W2aRow{"UnrepresentableInC", "C", 0, L"\u00e9", 12, -1, -7, std::string(12, '#')}),
+    row_name<W2aRow>);
 
 TEST(GetItem, WalksSeparatedLists)
 {

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <fstream>
 #include <string>
@@ -16,14 +18,18 @@ struct TraceTest : ::testing::Test {
   std::string dir;
   void SetUp() override
   {
-    char pattern[] = "/tmp/ovik-trace-test-XXXXXX";
-    dir = mkdtemp(pattern);
+    const char *tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/ovik-trace-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr) << "mkdtemp " << pattern << ": " << std::strerror(errno);
+    dir = pattern;
   }
   void TearDown() override
   {
     ovik_trace_exit();
-    std::string cmd = "rm -rf '" + dir + "'";
-    ASSERT_EQ(system(cmd.c_str()), 0);
+    std::error_code error;
+    if (!dir.empty())
+      std::filesystem::remove_all(dir, error);
+    EXPECT_FALSE(error) << "removing " << dir << ": " << error.message();
   }
   std::string path(const char *name) const { return dir + "/" + name; }
   static std::string read(const std::string &p)

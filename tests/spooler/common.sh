@@ -30,7 +30,17 @@ need() {
 # its logs shown, when a check failed). After SECONDS the test gives up by
 # itself, so that the clean-up runs before ctest's timeout kills it.
 begin() {
-  work=$(mktemp -d "${TMPDIR:-/tmp}/ovik-$1.XXXXXX")
+  local tmp="${TMPDIR:-/tmp}" up
+  # The scheduler's filters run as lp: every folder on the way to the test's
+  # folder must let others in.
+  up=$(cd "$tmp" && pwd) || { echo "SKIP: TMPDIR $tmp is not a folder"; exit 77; }
+  while :; do
+    [ "$(( $(stat -c '%#a' "$up") & 1 ))" -eq 1 ] ||
+      { echo "SKIP: user lp cannot enter $up on the way to TMPDIR $tmp; point TMPDIR at a folder others may enter"; exit 77; }
+    [ "$up" != / ] || break
+    up=$(dirname "$up")
+  done
+  work=$(mktemp -d "$tmp/ovik-$1.XXXXXX")
   chmod 0755 "$work"
   trap finish EXIT
   trap 'echo "interrupted" >&2; exit 1' INT TERM HUP
