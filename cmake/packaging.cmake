@@ -1,8 +1,8 @@
 # Installation and the Debian packages.
 #
 # component "driver": the filter in CUPS's ServerBin, the PPD set where
-#   cups-driverd finds drivers (lpinfo -m, lpadmin -m), and the two tools
-#   ovik-decode and ovik-models; package "rastertoovik".
+#   cups-driverd finds drivers (lpinfo -m, lpadmin -m), and the tools
+#   ovik-decode, ovik-models and ovik-sim; package "rastertoovik".
 # component "development": libovik and the job engine libovikengine (both
 #   static), their C headers and a pkg-config file each, under the install
 #   prefix; package "libovik-dev".
@@ -33,7 +33,7 @@ set(OVIK_PPD_INSTALL_DIR /usr/share/ppd/rastertoovik CACHE PATH "Folder of the P
 install(TARGETS rastertoovik RUNTIME DESTINATION ${OVIK_CUPS_SERVERBIN}/filter COMPONENT driver)
 install(DIRECTORY ${OVIK_PPD_DIR}/ DESTINATION ${OVIK_PPD_INSTALL_DIR} COMPONENT driver
         FILES_MATCHING PATTERN "*.ppd")
-install(TARGETS ovik-decode ovik-models RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT driver)
+install(TARGETS ovik-decode ovik-models ovik-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT driver)
 
 # libovik is C++ inside, so C programs link the C++ runtime with it; the
 # pkg-config file says so and finds its prefix relative to itself.
@@ -116,7 +116,8 @@ set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "cups")
 set(CPACK_COMPONENT_DRIVER_DESCRIPTION "CUPS driver for Ovik thermal receipt and label printers
 The rastertoovik filter and one PPD per printer model of the catalogue, with
 the paper cut, feeds, beeper, cash drawers and stored logo as job options.
-Also ovik-decode, which lists and previews a printer data stream.")
+Also ovik-decode, which lists and previews a printer data stream, and
+ovik-sim, a printer simulator on a loopback port for trying a queue.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libovik-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

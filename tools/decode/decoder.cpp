@@ -309,7 +309,14 @@ struct decode_context {
   uint32_t page_bytes_per_line = 0;
   uint32_t page_rows = 0;
   uint32_t page_seq = 0;
+  size_t unsettled_need = SIZE_MAX; /* bytes from pos a reading that more input could change needs */
 };
+
+/* Notes that more input could change the reading at pos once it holds need bytes from there. */
+void note_unsettled(decode_context &ctx, size_t need)
+{
+  ctx.unsettled_need = std::min(ctx.unsettled_need, need);
+}
 
 /* A partial attempt needing `needed` bytes from pos of which `matched` agreed. */
 attempt partial_at(size_t matched, uint64_t needed)
@@ -577,15 +584,22 @@ attempt match_packet(decode_context &ctx, size_t pos, decode_record &rec)
 {
   const auto bytes = ctx.bytes;
   size_t left = bytes.size() - pos;
+  if (left < 2 && bytes[pos] == 0x1B)
+    note_unsettled(ctx, 2);
   if (left < 2 || bytes[pos] != 0x1B || bytes[pos + 1] != 0x1A)
     return {};
   const uint8_t *p = &bytes[pos];
   bool known = (left < 3 || p[2] == 1) && (left < 4 || p[3] <= 4);
-  if (left < 14)
+  // Short of its length, even a packet of an unknown kind may still arrive whole.
+  if (left < 14) {
+    note_unsettled(ctx, 14);
     return known && ctx.in_sync ? partial_at(left, 14) : attempt{};
+  }
   uint64_t body_length = read_field(p + 10, 4, false);
-  if (18 + body_length > left)
+  if (18 + body_length > left) {
+    note_unsettled(ctx, size_t(std::min<uint64_t>(18 + body_length, SIZE_MAX)));
     return known && ctx.in_sync ? partial_at(left, 18 + body_length) : attempt{};
+  }
   const packet_kind_row *kind = known ? &packet_kinds[p[3]] : nullptr;
   bool consistent =
       kind && (kind->body_length >= 0 ? body_length == uint64_t(kind->body_length)
@@ -637,10 +651,14 @@ attempt match_at(decode_context &ctx, size_t pos, decode_record &rec, const char
   partial_name = "a packet";
   if (best.result == fit::full)
     return best;
+  if (best.result == fit::partial)
+    note_unsettled(ctx, best.needed);
   for (const compiled_row &row : command_index()[ctx.bytes[pos]]) {
     attempt a = match_command(ctx, row, pos, rec);
     if (a.result == fit::full)
       return a;
+    if (a.result == fit::partial)
+      note_unsettled(ctx, a.needed); // an earlier row, once whole, would win over a later one
     if (a.result == fit::partial && (best.result != fit::partial || a.matched > best.matched)) {
       best = a;
       partial_name = row.name;
@@ -858,27 +876,58 @@ uint32_t record_param(const decode_record &record, const char *name, uint32_t fa
 decode_result decode_stream(std::span<const uint8_t> bytes)
 {
   decode_result result;
+  decode_progress progress;
+  decode_more(progress, bytes, true, result.records);
+  result.summary = summarize(result.records, bytes.size());
+  return result;
+}
+
+/* Goes on from where the last call stopped, up to the first reading more bytes could change. */
+size_t decode_more(decode_progress &progress, std::span<const uint8_t> bytes, bool at_end,
+                   std::vector<decode_record> &records)
+{
+  size_t appended = records.size();
+  if (progress.done || bytes.size() < progress.pos)
+    return 0;
   decode_context ctx;
   ctx.bytes = bytes;
+  ctx.in_sync = progress.in_sync;
+  ctx.have_page_header = progress.have_page_header;
+  ctx.page_bytes_per_line = progress.page_bytes_per_line;
+  ctx.page_rows = progress.page_rows;
+  ctx.page_seq = progress.page_seq;
   // Guessing in garbage may cost some passes over the input, never more.
-  ctx.guess_budget = 16 * bytes.size() + (size_t(1) << 20);
-  size_t unknown_start = SIZE_MAX;
-  size_t pos = 0;
+  size_t allowance = 16 * bytes.size() + (size_t(1) << 20);
+  ctx.guess_budget = allowance - std::min(allowance, progress.guess_spent);
+  size_t budget_at_start = ctx.guess_budget;
+  size_t unknown_start = progress.unknown_start;
+  size_t pos = progress.pos;
+  bool paused = false;
   while (pos < bytes.size()) {
     decode_record rec;
     const char *partial_name = "";
+    size_t budget_here = ctx.guess_budget;
+    ctx.unsettled_need = SIZE_MAX;
     attempt a = match_at(ctx, pos, rec, partial_name);
+    if (!at_end && ctx.unsettled_need != SIZE_MAX) {
+      // Try this position again with more bytes; this try costs nothing.
+      ctx.guess_budget = budget_here;
+      progress.settles_at = pos + std::max<size_t>(ctx.unsettled_need, bytes.size() - pos + 1);
+      paused = true;
+      break;
+    }
     if (a.result == fit::full && (ctx.in_sync || rec.length >= 2)) {
       if (unknown_start != SIZE_MAX)
-        result.records.push_back(unknown_record(unknown_start, pos));
+        records.push_back(unknown_record(unknown_start, pos));
       unknown_start = SIZE_MAX;
       ctx.in_sync = true;
       pos += rec.length;
-      result.records.push_back(std::move(rec));
+      records.push_back(std::move(rec));
       continue;
     }
     if (a.result == fit::partial && ctx.in_sync) {
-      result.records.push_back(stop_record(bytes, pos, a, partial_name));
+      records.push_back(stop_record(bytes, pos, a, partial_name));
+      pos = bytes.size();
       break;
     }
     if (unknown_start == SIZE_MAX)
@@ -886,10 +935,29 @@ decode_result decode_stream(std::span<const uint8_t> bytes)
     ctx.in_sync = false;
     ++pos;
   }
-  if (unknown_start != SIZE_MAX)
-    result.records.push_back(unknown_record(unknown_start, bytes.size()));
-  result.summary = summarize(result.records, bytes.size());
-  return result;
+  if (!paused)
+    progress.settles_at = bytes.size() + 1;
+  if (at_end) {
+    if (unknown_start != SIZE_MAX)
+      records.push_back(unknown_record(unknown_start, bytes.size()));
+    unknown_start = SIZE_MAX;
+    progress.done = true;
+  }
+  progress.pos = pos;
+  progress.in_sync = ctx.in_sync;
+  progress.unknown_start = unknown_start;
+  progress.guess_spent += budget_at_start - ctx.guess_budget;
+  progress.have_page_header = ctx.have_page_header;
+  progress.page_bytes_per_line = ctx.page_bytes_per_line;
+  progress.page_rows = ctx.page_rows;
+  progress.page_seq = ctx.page_seq;
+  return records.size() - appended;
+}
+
+/* The summary of a stream decoded in pieces. */
+decode_summary summarize_records(const std::vector<decode_record> &records, size_t size)
+{
+  return summarize(records, size);
 }
 
 /* One listing line: offset, what the record is, its values and its problems. */

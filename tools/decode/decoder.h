@@ -123,6 +123,40 @@ packbits_row packbits_decode_row(const uint8_t *src, size_t src_len, uint8_t *ou
 /* Splits a stream into records and counts them. */
 decode_result decode_stream(std::span<const uint8_t> bytes);
 
+/*
+ * Where the decoding of a stream that arrives in pieces stands, between
+ * calls of decode_more. Start from a default one; the fields other than pos
+ * and settles_at are the decoder's own.
+ */
+struct decode_progress {
+  size_t pos = 0;        /* bytes decoded so far (an open unknown run included) */
+  size_t settles_at = 0; /* the stream size before which another call decides nothing new */
+  bool done = false;     /* the end of the stream was decoded */
+  bool in_sync = true;
+  size_t unknown_start = SIZE_MAX; /* start of the unknown run still open */
+  size_t guess_spent = 0;
+  bool have_page_header = false;
+  uint32_t page_bytes_per_line = 0;
+  uint32_t page_rows = 0;
+  uint32_t page_seq = 0;
+};
+
+/*
+ * Decodes a stream that arrives in pieces: bytes is the whole stream received
+ * so far (from its first byte, growing between calls). Appends to records
+ * what the bytes settle, stopping before any reading that more bytes could
+ * still change; with at_end, the rest too, as decode_stream would. Returns
+ * the number of records appended. Each call starts where the last one
+ * stopped, so decoding a stream in pieces costs about what decoding it whole
+ * does. Out of sync, the allowance for guessing grows with the bytes received
+ * so far: a stream with much garbage may decode differently in pieces.
+ */
+size_t decode_more(decode_progress &progress, std::span<const uint8_t> bytes, bool at_end,
+                   std::vector<decode_record> &records);
+
+/* Counts the records of a stream of size bytes (the summary decode_stream gives). */
+decode_summary summarize_records(const std::vector<decode_record> &records, size_t size);
+
 /* Value of a named parameter of a record, or fallback. */
 uint32_t record_param(const decode_record &record, const char *name, uint32_t fallback);
 
