@@ -81,6 +81,10 @@ faults:
   --disconnect-after N  read N bytes of a job, then close the connection
   --drain-rate N        read at most N bytes per second, with a small receive
                         buffer, so the sender blocks
+  --buffer N            offline (paper out, cover open, an error), take at
+                        most N more bytes of print data (default 4096) and no
+                        more until the condition clears; requests in them are
+                        answered; -1: take everything whatever the condition
   --refuse              listen on nothing: connecting fails with ECONNREFUSED
   --refuse-for SECONDS  refuse that long, then listen
 limits:
@@ -116,7 +120,8 @@ struct sim_settings {
   long long paper_out_after = -1;
   long long disconnect_after = -1;
   long long drain_rate = 0;
-  double refuse_for = 0; /* seconds; negative: the whole run */
+  long long buffer = 4096; /* bytes taken while offline; negative: no limit */
+  double refuse_for = 0;   /* seconds; negative: the whole run */
   unsigned jobs = 0;
   double max_time = 300;
   double idle_timeout = 30;
@@ -193,7 +198,8 @@ struct sim_job {
   bool asb_on = false;
   int asb_last = -1; /* condition last reported (or met while silent) */
   steady::time_point asb_polled;
-  bool paper_out = false; /* --paper-out-after reached and not yet loaded */
+  bool paper_out = false;       /* --paper-out-after reached and not yet loaded */
+  size_t stopped_at = SIZE_MAX; /* bytes received when the printer went offline */
   file_identity paper_out_file;
   const char *end = nullptr;
   bool replies_failed = false;
@@ -336,10 +342,21 @@ void finish_job(const sim_settings &s, sim_job &job)
   std::fflush(stdout);
 }
 
-/* How many bytes the job may read now: the faults' limits and the drain rate. */
-size_t read_allowance(const sim_settings &s, const sim_job &job, steady::time_point now)
+/* How many bytes the job may read now: the faults' limits, the drain rate,
+ * and the printer's buffer while it is offline. */
+size_t read_allowance(const sim_settings &s, sim_job &job, steady::time_point now)
 {
   size_t allow = 65536;
+  // Offline (paper out, cover open, an error), the printer takes what its
+  // buffer holds and then no more until the condition clears.
+  if (s.buffer >= 0 && condition_info(condition_at(s, job, now_offset)).offline) {
+    if (job.stopped_at == SIZE_MAX)
+      job.stopped_at = job.bytes.size();
+    allow = std::min(allow,
+                     job.stopped_at + size_t(s.buffer) - std::min(job.bytes.size(), job.stopped_at + size_t(s.buffer)));
+  } else {
+    job.stopped_at = SIZE_MAX;
+  }
   if (s.disconnect_after >= 0)
     allow = std::min(allow, size_t(s.disconnect_after) - job.bytes.size());
   allow = std::min(allow, max_job_bytes - job.bytes.size());
@@ -519,6 +536,10 @@ int parse_arguments(int argc, char **argv, sim_settings &s)
       ok = parse_count(value, 0, (long long)max_job_bytes, s.paper_out_after);
     } else if (arg == "--disconnect-after") {
       ok = parse_count(value, 0, (long long)max_job_bytes, s.disconnect_after);
+    } else if (arg == "--buffer") {
+      ok = value == std::string("-1") || parse_count(value, 0, (long long)max_job_bytes, s.buffer);
+      if (value == std::string("-1"))
+        s.buffer = -1;
     } else if (arg == "--drain-rate") {
       ok = parse_count(value, 1, 1LL << 40, s.drain_rate);
     } else if (arg == "--refuse-for") {
