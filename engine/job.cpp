@@ -67,6 +67,14 @@ const dev_mode *ovik_job_settings(const ovik_printer_dev *job)
   return &job->settings;
 }
 
+/* Front-end bytes onto the printer stream, flushed. */
+int ovik_job_send(ovik_printer_dev *job, const void *data, size_t length)
+{
+  write_bytes(job->out, data, static_cast<int>(length));
+  flush_output(job->out);
+  return stream_result(job);
+}
+
 /* A cancel request: one atomic store, safe in a signal handler. */
 void ovik_job_cancel(ovik_printer_dev *job)
 {

@@ -206,6 +206,11 @@ int ovik_job_begin(ovik_printer_dev *job);
  * actions and the final feed or cut; then the stream is flushed. 0 or a result code. */
 int ovik_job_end(ovik_printer_dev *job);
 
+/* Sends bytes of the front end's own (a status request) on the job's
+ * printer stream between pages, traced as every block is, and flushes the
+ * stream: 0 or a result code. */
+int ovik_job_send(ovik_printer_dev *job, const void *data, size_t length);
+
 /* Asks the job to stop: the front end stops giving pages, and the document
  * end is skipped. Safe inside a signal handler and from any thread. */
 void ovik_job_cancel(ovik_printer_dev *job);

@@ -22,6 +22,7 @@
 #include "filter_harness.h"
 #include "ovik_printer_helper_cmd.h"
 #include "ovik_printer_model.h"
+#include "ovik_status.h"
 
 using harness::bytes;
 using harness::hex_bytes;
@@ -238,6 +239,81 @@ std::string expected_job_line(unsigned n, const bytes &sent, const char *end, co
 {
   return "job=" + std::to_string(n) + " bytes=" + std::to_string(sent.size()) + " end=" + end + extra + " " +
          format_summary(decode_stream(sent).summary);
+}
+
+/* The engine's status port over a socket to the simulator. */
+struct socket_port {
+  int fd;
+  static int send(void *ctx, const uint8_t *data, size_t length)
+  {
+    return send_all(static_cast<socket_port *>(ctx)->fd, bytes(data, data + length)) ? 0 : -1;
+  }
+  static int read_byte(void *ctx, int timeout_ms, uint8_t *byte)
+  {
+    bytes got = receive(static_cast<socket_port *>(ctx)->fd, 1, milliseconds(timeout_ms));
+    if (got.empty())
+      return 0;
+    *byte = got[0];
+    return 1;
+  }
+};
+
+TEST(Sim, TheEnginesStatusQueryReadsEveryConditionBack)
+{
+  struct row {
+    const char *condition;
+    int result;
+    unsigned found;
+  };
+  const row rows[] = {
+      {"ready", OVIK_STATUS_ANSWERED, 0},
+      {"near-end", OVIK_STATUS_ANSWERED, OVIK_STATUS_MEDIA_LOW},
+      {"paper-out", OVIK_STATUS_ANSWERED, OVIK_STATUS_MEDIA_EMPTY},
+      {"cover-open", OVIK_STATUS_ANSWERED, OVIK_STATUS_COVER_OPEN},
+      {"offline", OVIK_STATUS_ANSWERED, OVIK_STATUS_OFFLINE},
+      {"silent", OVIK_STATUS_SILENT, 0xFFu},
+  };
+  sim_run sim({});
+  ASSERT_GT(sim.port, 0);
+  socket_port connection{connect_to(sim.port)};
+  ASSERT_GE(connection.fd, 0) << strerror(errno);
+  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+  for (const row &r : rows) {
+    SCOPED_TRACE(r.condition);
+    sim.set_state(r.condition);
+    unsigned found = 0xFFu;
+    int waited = -1;
+    EXPECT_EQ(ovik_status_query(escpos, &port, 300, &found, &waited), r.result);
+    EXPECT_EQ(found, r.found);
+    EXPECT_EQ(waited > 0, r.result == OVIK_STATUS_SILENT) << waited;
+  }
+  close(connection.fd);
+}
+
+TEST(StatusQuery, AReplyThatFailsItsFixedBitsIsNotBelieved)
+{
+  // Bit 4 clear: no real-time status byte, whatever its other bits say.
+  struct fake {
+    uint8_t reply;
+    int sent = 0;
+  } printer{0x08};
+  ovik_status_port port = {[](void *ctx, const uint8_t *, size_t) {
+                             static_cast<fake *>(ctx)->sent++;
+                             return 0;
+                           },
+                           [](void *ctx, int, uint8_t *byte) {
+                             *byte = static_cast<fake *>(ctx)->reply;
+                             return 1;
+                           },
+                           nullptr, &printer};
+  unsigned found = 0xFFu;
+  int waited = 0;
+  EXPECT_EQ(ovik_status_query(escpos, &port, 100, &found, &waited), OVIK_STATUS_BAD_REPLY);
+  EXPECT_EQ(found, 0xFFu);
+  EXPECT_EQ(printer.sent, 1);
+  // A printer class without the command set is not asked at all.
+  EXPECT_EQ(ovik_status_query(0x2, &port, 100, &found, &waited), OVIK_STATUS_UNSUPPORTED);
+  EXPECT_EQ(printer.sent, 1);
 }
 
 } // namespace
