@@ -36,7 +36,7 @@ const char *lookup(const option_sources &src, const char *keyword)
 
 /* Fills the settings from the model, then each keyword from the job's
  * options or the PPD's defaults. Every failure ends the job. */
-void get_options(dev_mode *s, const char *options, const ovik_job_io *io)
+void get_options(dev_mode *s, filter_settings *own, const char *options, const ovik_job_io *io)
 {
   ovik_trace("+get_options() start.\n");
 
@@ -76,6 +76,10 @@ void get_options(dev_mode *s, const char *options, const ovik_job_io *io)
       if (ppd_size_t *size = ppdPageSize(src.ppd, value))
         ovik_settings_width_from_area(s, size->right);
   }
+
+  // The filter's own: it changes no setting of the job, and no line of the dump.
+  if (const char *value = lookup(src, "StatusMonitor"))
+    own->status_monitor = strtol(value, nullptr, 10) != 0;
 
   if (options)
     cupsFreeOptions(src.num_options, src.options);

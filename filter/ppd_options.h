@@ -7,9 +7,14 @@
 
 #include "ovik_engine.h"
 
+/* The filter's own settings, beside the job's. */
+struct filter_settings {
+  bool status_monitor = true; /* StatusMonitor: ask the printer its condition */
+};
+
 /* Fills the settings from the PPD named by $PPD (its model and default
  * choices) and the job's options string (may be NULL), which takes
  * precedence. Every failure ends the job. */
-void get_options(dev_mode *settings, const char *options, const ovik_job_io *io);
+void get_options(dev_mode *settings, filter_settings *own, const char *options, const ovik_job_io *io);
 
 #endif

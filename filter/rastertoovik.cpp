@@ -8,8 +8,10 @@
  * raster pages arrive on standard input or in the named file. The job engine
  * turns every page copy into a page header packet and a bitmap packet on
  * standard output, with the feed, cut, beeper, drawer and logo commands that
- * the settings ask for around them. This file is the filter's whole flow:
- * start-up, the page loop, the end of the job.
+ * the settings ask for around them. Where the backend reads the printer's
+ * replies, the printer's condition is asked between pages and told to the
+ * spooler. This file is the filter's whole flow: start-up, the page loop,
+ * the end of the job.
  */
 #include <atomic>
 #include <csignal>
@@ -25,6 +27,7 @@
 #include "ovik_trace.h"
 #include "ppd_options.h"
 #include "spooler.h"
+#include "status.h"
 
 namespace {
 
@@ -105,8 +108,9 @@ int main(int argc, char *argv[])
     fatal_error("ERROR: rastertoovik job-id user title copies options [file]\n");
 
   dev_mode settings;
+  filter_settings own;
   init_dev_mode(&settings);
-  get_options(&settings, argv[5], &io);
+  get_options(&settings, &own, argv[5], &io);
   ovik_printer_dev *job = nullptr;
   if (ovik_printer_dev_creator(&settings, &io, &job) != 0)
     fatal_error(ovik_job_error(job));
@@ -121,6 +125,8 @@ int main(int argc, char *argv[])
     fatal_error("cupsRasterOpen failed");
   if (ovik_job_begin(job) != 0)
     fatal_error(ovik_job_error(job));
+  printer_status status;
+  status_begin(status, job, &io, own.status_monitor);
 
   // Job loop: a page once begun goes out with all its copies.
   cups_page_header_t header;
@@ -137,11 +143,13 @@ int main(int argc, char *argv[])
       fatal_error("cupsRasterReadPixels did not read enough data");
     if (ovik_page_end(job) != 0)
       fatal_error(ovik_job_error(job));
+    status_check(status);
   }
 
   // End of job: the document end unless cancelled.
   if (ovik_job_end(job) != 0)
     fatal_error(ovik_job_error(job));
+  status_check(status);
 
   // Clean-up.
   cupsRasterClose(ras);

@@ -123,8 +123,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   // it accepts makes a job, which creation may still refuse.
   dev_mode settings;
   init_dev_mode(&settings);
+  filter_settings own;
   ovik_job_io quiet{};
-  if (run_filter_code([&] { get_options(&settings, options.c_str(), &quiet); }) >= 0)
+  if (run_filter_code([&] { get_options(&settings, &own, options.c_str(), &quiet); }) >= 0)
     return 0;
   memory_job m(settings);
   if (m.created != 0)

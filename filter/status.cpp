@@ -1,0 +1,229 @@
+/*
+ * status.cpp - the printer's condition through CUPS's side and back
+ * channels: drain what was sent, ask with the engine's status query, report
+ * every change as STATE: and INFO: lines. A printer that does not answer
+ * costs a bounded time in all, after which the job prints without asking.
+ */
+#include "status.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <csignal>
+#include <ctime>
+#include <poll.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cups/sidechannel.h>
+
+#include "ovik_status.h"
+
+namespace {
+
+/* Time limits: a reply is awaited this long; a job waits at most
+ * silent_budget_ms in all for replies that never come; a drain of what was
+ * sent may take this long before the query is left out this time. The
+ * backend answers the side channel once it has reached the printer, which
+ * takes a network backend seconds when the printer does not speak SNMP; the
+ * job could not print before that anyway. */
+constexpr int reply_timeout_ms = 1000;
+constexpr int silent_budget_ms = 2000;
+constexpr double drain_timeout_s = 2.0;
+constexpr double side_channel_timeout_s = 10.0;
+
+/* The back channel is descriptor 3. It is read here with poll and read:
+ * cupsBackChannelRead goes on to a blocking read when its timeout passes
+ * without data, which would hang the job on a printer that does not answer. */
+constexpr int back_channel_fd = 3;
+
+/* True when the side channel and the back channel are there, as the
+ * spooler sets them up for a filter before a backend. */
+bool channels_present()
+{
+  struct stat side, back;
+  return fstat(CUPS_SC_FD, &side) == 0 && S_ISSOCK(side.st_mode) && fstat(back_channel_fd, &back) == 0 &&
+         (S_ISFIFO(back.st_mode) || S_ISSOCK(back.st_mode));
+}
+
+/* A side-channel request. A backend that has gone away must not take the
+ * filter with it: SIGPIPE is held back while the request is written and a
+ * signal it raised is taken off again. */
+cups_sc_status_t side_channel_request(cups_sc_command_t command, double timeout)
+{
+  sigset_t pipe_signal, before;
+  sigemptyset(&pipe_signal);
+  sigaddset(&pipe_signal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  char data[2] = {};
+  int length = sizeof data;
+  cups_sc_status_t status = cupsSideChannelDoRequest(command, data, &length, timeout);
+  if (command == CUPS_SC_CMD_GET_BIDI && status == CUPS_SC_STATUS_OK &&
+      (length < 1 || data[0] != CUPS_SC_BIDI_SUPPORTED))
+    status = CUPS_SC_STATUS_NOT_IMPLEMENTED;
+  const struct timespec now = {0, 0};
+  while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
+  }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  return status;
+}
+
+/* The backend says whether it can read from the printer. A file: device
+ * has no backend at all: nothing would answer the side channel. */
+bool backend_is_bidirectional()
+{
+  const char *uri = getenv("DEVICE_URI");
+  if (!channels_present() || (uri && strncmp(uri, "file:", 5) == 0))
+    return false;
+  return side_channel_request(CUPS_SC_CMD_GET_BIDI, side_channel_timeout_s) == CUPS_SC_STATUS_OK;
+}
+
+/* What was sent reaches the printer before it is asked. */
+bool drained()
+{
+  return side_channel_request(CUPS_SC_CMD_DRAIN_OUTPUT, drain_timeout_s) == CUPS_SC_STATUS_OK;
+}
+
+/* The status port over the job's printer stream and the back channel. */
+int send_request(void *context, const uint8_t *data, size_t length)
+{
+  return ovik_job_send(static_cast<ovik_printer_dev *>(context), data, length);
+}
+
+/* 1 when a byte can be read within timeout_ms, 0 on time-out, -1 on error. */
+int wait_readable(int timeout_ms)
+{
+  pollfd p = {back_channel_fd, POLLIN, 0};
+  int ready;
+  do
+    ready = poll(&p, 1, timeout_ms);
+  while (ready < 0 && errno == EINTR);
+  return ready;
+}
+
+int read_reply(void *, int timeout_ms, uint8_t *byte)
+{
+  int ready = wait_readable(timeout_ms);
+  if (ready == 0)
+    return 0;
+  if (ready < 0)
+    return -1;
+  ssize_t n;
+  do
+    n = read(back_channel_fd, byte, 1);
+  while (n < 0 && errno == EINTR);
+  return n == 1 ? 1 : -1;
+}
+
+/* Drops what came back unasked: late replies, automatic status. */
+void discard_unasked(void *)
+{
+  char junk[256];
+  for (int i = 0; i < 64 && wait_readable(0) > 0 && read(back_channel_fd, junk, sizeof junk) > 0; i++) {
+  }
+}
+
+/* True when the spooler lists reason among the printer's state reasons. */
+bool listed(const char *reason)
+{
+  const char *reasons = getenv("PRINTER_STATE_REASONS");
+  if (!reasons)
+    return false;
+  std::string list = std::string(",") + reasons + ",";
+  return list.find(std::string(",") + reason + ",") != std::string::npos;
+}
+
+/* Tells the spooler what changed: a STATE: line for each condition that
+ * came or went, and the printer's words for the most urgent one. */
+void report(printer_status &s, unsigned found)
+{
+  size_t count = 0;
+  const ovik_status_condition *conditions = ovik_status_conditions(&count);
+  for (size_t i = 0; i < count; i++) {
+    const ovik_status_condition &c = conditions[i];
+    // At the first answer every condition that holds is told, and a reason
+    // the spooler still lists from an earlier job goes if it no longer holds.
+    bool holds = found & c.bit;
+    bool was = s.known ? (s.held & c.bit) : listed(c.cups_reason);
+    if (holds && !(s.known && was))
+      fprintf(stderr, "STATE: +%s\n", c.cups_reason);
+    else if (!holds && was)
+      fprintf(stderr, "STATE: -%s\n", c.cups_reason);
+  }
+  if (found != s.held || !s.known) {
+    const char *text = nullptr;
+    for (size_t i = 0; i < count && !text; i++)
+      if (found & conditions[i].bit)
+        text = conditions[i].text;
+    if (text || (s.known && s.held))
+      ovik_message(s.io, MSG_INFO, text ? text : "Printer is ready");
+  }
+  s.held = found;
+  s.known = true;
+}
+
+} // namespace
+
+/* Live status for this job, when the queue and the backend allow it. */
+void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool monitor)
+{
+  s.job = job;
+  s.io = io;
+  s.asking = monitor && backend_is_bidirectional();
+  s.budget_ms = silent_budget_ms;
+  if (s.asking)
+    status_check(s);
+}
+
+namespace {
+
+/* The conditions under which the printer cannot print. */
+constexpr unsigned stopping = OVIK_STATUS_MEDIA_EMPTY | OVIK_STATUS_COVER_OPEN | OVIK_STATUS_OFFLINE;
+
+/* One query: drained first, bounded, reported. */
+void query_once(printer_status &s)
+{
+  if (!s.asking || !drained())
+    return;
+  ovik_status_port port = {send_request, read_reply, discard_unasked, s.job};
+  unsigned found = 0;
+  int waited = 0;
+  int timeout = reply_timeout_ms < s.budget_ms ? reply_timeout_ms : s.budget_ms;
+  int result = ovik_status_query(ovik_job_settings(s.job)->type, &port, timeout, &found, &waited);
+  if (result == OVIK_STATUS_ANSWERED) {
+    report(s, found);
+    return;
+  }
+  // A reply that fails its fixed bits is not believed; silence uses up the
+  // budget; a printer class without status requests or a broken channel
+  // ends the asking at once.
+  if (result == OVIK_STATUS_SILENT)
+    s.budget_ms -= waited > 0 ? waited : timeout;
+  if (result == OVIK_STATUS_BAD_REPLY)
+    return;
+  if (result == OVIK_STATUS_SILENT && s.budget_ms > 0)
+    return;
+  s.asking = false;
+  ovik_message(s.io, MSG_DEBUG,
+               result == OVIK_STATUS_SILENT ? "The printer does not answer status requests; printing on without asking"
+                                            : "The printer's status cannot be asked; printing on without asking");
+}
+
+} // namespace
+
+/* Asks the printer between pages. A printer that cannot print (out of
+ * paper, cover open, offline) keeps the job here, asked again every moment,
+ * until it can: the job is neither ended nor cancelled for it, and the
+ * spooler sees the condition go as soon as it goes. While the printer holds
+ * data it cannot print, the drain before each query waits for it. */
+void status_check(printer_status &s)
+{
+  query_once(s);
+  const struct timespec pause = {1, 0};
+  while (s.asking && (s.held & stopping) && !ovik_job_cancelled(s.job)) {
+    nanosleep(&pause, nullptr);
+    query_once(s);
+  }
+}
