@@ -183,14 +183,15 @@ void set_paper_supply(pappl_printer_t *printer, const ovik_condition &c)
 /* Asks the printer through device when a request is due, and shows the
  * answer as printer-state-reasons and supply level. False when nothing was
  * asked; c holds the condition otherwise. */
-bool update_status(pappl_printer_t *printer, pappl_device_t *device, ovik_condition &c)
+bool update_status(pappl_printer_t *printer, pappl_device_t *device, ovik_condition &c, bool in_job)
 {
   printer_state *st = state_of(printer);
   if (!st)
     return false;
   {
+    // A job asks a printer that answers every time; a silent one as paced.
     std::lock_guard<std::mutex> hold(st->lock);
-    if (!ovik_status_due(&st->pacing, time(nullptr)))
+    if (!(in_job && st->pacing.silences == 0) && !ovik_status_due(&st->pacing, time(nullptr)))
       return false;
   }
   if (!ovik_status_query(device, st->driver->row->printer_class, &c))
@@ -221,7 +222,7 @@ bool status_cb(pappl_printer_t *printer)
   if (!device)
     return true;
   ovik_condition c;
-  update_status(printer, device, c);
+  update_status(printer, device, c, false);
   papplPrinterCloseDevice(printer);
   return true;
 }
@@ -232,14 +233,14 @@ void wait_for_paper(pappl_job_t *job, pappl_device_t *device)
 {
   pappl_printer_t *printer = papplJobGetPrinter(job);
   ovik_condition c;
-  if (!update_status(printer, device, c) || !c.answered || !c.paper_out)
+  if (!update_status(printer, device, c, true) || !c.answered || !c.paper_out)
     return;
   papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
   papplJobSetMessage(job, "Waiting for paper");
   papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Out of paper, waiting for paper.");
   while (!papplJobIsCanceled(job)) {
     sleep(1);
-    if (update_status(printer, device, c) && c.answered && !c.paper_out)
+    if (update_status(printer, device, c, true) && c.answered && !c.paper_out)
       break;
   }
   papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
