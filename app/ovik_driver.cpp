@@ -29,6 +29,7 @@
 #include <mutex>
 #include <string>
 #include <vector>
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "ovik_app.h"
@@ -58,6 +59,9 @@ constexpr int default_length = 210;
 constexpr int custom_min = 2500;
 
 constexpr int resolution = 203;
+
+/* The printer's own data stream, printed as it is. */
+constexpr const char *native_format = "application/vnd.ovik-printer";
 
 /* A PPD file name from a model name: lower case, letters and digits, one
  * hyphen for every other run, none at the ends, "ovik-" in front. */
@@ -541,6 +545,27 @@ bool rendjob_cb(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *)
   return ok;
 }
 
+/* A print stream made for the printer already (the native format): its
+ * bytes go to the device unchanged. */
+bool printfile_cb(pappl_job_t *job, pappl_pr_options_t *, pappl_device_t *device)
+{
+  int fd = open(papplJobGetFilename(job), O_RDONLY);
+  if (fd < 0) {
+    papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Unable to open the print file: %s", strerror(errno));
+    return false;
+  }
+  bool ok = true;
+  char buffer[65536];
+  ssize_t n;
+  while (ok && (n = read(fd, buffer, sizeof buffer)) > 0)
+    ok = papplDeviceWrite(device, buffer, static_cast<size_t>(n)) >= 0;
+  close(fd);
+  papplDeviceFlush(device);
+  papplJobSetImpressions(job, 1);
+  papplJobSetImpressionsCompleted(job, 1);
+  return ok;
+}
+
 /* ---------- driver data ---------- */
 
 /* A dither matrix of 16 x 16 thresholds in Bayer order, for photos. */
@@ -644,6 +669,8 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
   data->extension = st;
   data->delete_cb = delete_cb;
   data->identify_cb = identify_cb;
+  data->printfile_cb = printfile_cb;
+  data->format = native_format;
   data->rendjob_cb = rendjob_cb;
   data->rendpage_cb = rendpage_cb;
   data->rstartjob_cb = rstartjob_cb;
@@ -674,8 +701,13 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
   data->num_resolution = 1;
   data->x_resolution[0] = data->y_resolution[0] = resolution;
   data->x_default = data->y_default = resolution;
+  // The head spans the media width and prints to its ends; a 1 mm top and
+  // bottom margin is offered beside the borderless sizes, so that clients
+  // which name their sizes by margins (CUPS's driverless PPDs) find the
+  // default size among them.
+  data->borderless = true;
   data->left_right = 0;
-  data->bottom_top = 0;
+  data->bottom_top = 100;
 
   // Media: the PPD page sizes of the roll and the custom range.
   data->num_media = static_cast<int>(d->media.size());
