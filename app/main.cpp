@@ -10,10 +10,12 @@
  */
 #include "ovik_app.h"
 
+/* Runs the sub-command the command line names. The web pages carry a
+ * footer: PAPPL 1.3.1 looks a missing one up as text and fails on it. */
 int main(int argc, char *argv[])
 {
   int num_drivers = 0;
   pappl_pr_driver_t *drivers = ovik_app_drivers(&num_drivers);
-  return papplMainloop(argc, argv, "0.1.0", "ovik-printer-app", num_drivers, drivers, ovik_app_autoadd_cb,
-                       ovik_app_driver_cb, nullptr, nullptr, nullptr, nullptr, nullptr);
+  return papplMainloop(argc, argv, OVIK_VERSION, "ovik-printer-app " OVIK_VERSION, num_drivers, drivers,
+                       ovik_app_autoadd_cb, ovik_app_driver_cb, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
