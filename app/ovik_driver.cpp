@@ -60,6 +60,18 @@ constexpr int custom_min = 2500;
 
 constexpr int resolution = 203;
 
+/* Darkness steps: the printer's own setting and the 8 density levels. */
+constexpr int darkness_steps = 9;
+
+/* The density of a darkness: nine steps, the printer's darkness moved by
+ * the job's; the lowest step (0 %) leaves the printer's own setting (-1),
+ * the others are density levels 0 to 7. */
+int density_level(int configured, int job)
+{
+  int step = (std::clamp(configured + job, 0, 100) * (darkness_steps - 1) + 50) / 100;
+  return step - 1;
+}
+
 /* The printer's own data stream, printed as it is. */
 constexpr const char *native_format = "application/vnd.ovik-printer";
 
@@ -291,9 +303,7 @@ const char *testpage_cb(pappl_printer_t *printer, char *buffer, size_t size)
   close(fd);
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
-  int darkness = data.darkness_default == 0 && data.darkness_configured == 50
-                     ? -1
-                     : (std::clamp(data.darkness_configured + data.darkness_default, 0, 100) * 7 + 50) / 100;
+  int darkness = density_level(data.darkness_configured, data.darkness_default);
   if (!ovik_testpage_write(buffer, st->driver->make_model.c_str(), st->driver->row->width_dots, darkness)) {
     unlink(buffer);
     return nullptr;
@@ -350,21 +360,18 @@ const char *paper_type(const ovik_keyword &row, const pappl_media_col_t &media)
   return "0";
 }
 
-/* The density level of print-darkness: none (the printer's own setting)
- * unless the job or the printer asks for a darkness; then the configured
- * darkness moved by the job's, in 8 levels. */
+/* PrintDensity's value text for the job's darkness. */
 std::string density(const pappl_pr_options_t &o)
 {
-  if (o.print_darkness == 0 && o.darkness_configured == 50)
-    return "None";
-  int darkness = std::clamp(o.darkness_configured + o.print_darkness, 0, 100);
-  return std::to_string((darkness * 7 + 50) / 100);
+  int level = density_level(o.darkness_configured, o.print_darkness);
+  return level < 0 ? "None" : std::to_string(level);
 }
 
 /* Builds a job's settings as the CUPS filter does: defaults, the model,
  * then every keyword in table order with the value text the job's options
  * give. finishings trim asks for the cutter. */
-int job_settings(const model_driver &d, const pappl_pr_options_t &o, const ovik_job_io *io, dev_mode *s)
+int job_settings(const model_driver &d, const pappl_pr_options_t &o, ipp_t *defaults, const ovik_job_io *io,
+                 dev_mode *s)
 {
   init_dev_mode(s);
   if (int code = get_model_info(s, d.row->name, io))
@@ -376,6 +383,7 @@ int job_settings(const model_driver &d, const pappl_pr_options_t &o, const ovik_
     const ovik_keyword &row = table[k];
     std::string text;
     const char *value = nullptr;
+    char text_value[64];
     double width_points = 0;
     if (row.conversion == ovik_resolution) {
       text = std::to_string(o.printer_resolution[1] > 0 ? o.printer_resolution[1] : resolution) + "dpi";
@@ -386,7 +394,13 @@ int job_settings(const model_driver &d, const pappl_pr_options_t &o, const ovik_
     } else if (std::strcmp(row.keyword, "PaperType") == 0) {
       value = paper_type(row, o.media);
     } else if (row.ipp_name) {
-      if (const char *v = cupsGetOption(row.ipp_name, o.num_vendor, o.vendor))
+      // The job's value, else the printer's default (PAPPL hands on only the job's).
+      const char *v = cupsGetOption(row.ipp_name, o.num_vendor, o.vendor);
+      std::string default_name = std::string(row.ipp_name) + "-default";
+      ipp_attribute_t *attr = defaults ? ippFindAttribute(defaults, default_name.c_str(), IPP_TAG_ZERO) : nullptr;
+      if (!v && attr && ippAttributeString(attr, text_value, sizeof text_value) > 0)
+        v = text_value;
+      if (v)
         value = vendor_value(row, v);
     }
     if (!value && !text.empty())
@@ -474,7 +488,10 @@ bool rstartjob_cb(pappl_job_t *job, pappl_pr_options_t *options, pappl_device_t 
   io.cancel_between_copies = 1;
 
   dev_mode settings;
-  if (int code = job_settings(*st->driver, *options, &io, &settings)) {
+  ipp_t *defaults = papplPrinterGetDriverAttributes(papplJobGetPrinter(job));
+  int code = job_settings(*st->driver, *options, defaults, &io, &settings);
+  ippDelete(defaults);
+  if (code != 0) {
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "Model %s not in the catalogue (%d).", st->driver->row->name, code);
     ctx->failed = true;
     return false;
@@ -730,9 +747,9 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
   m.tracking = PAPPL_MEDIA_TRACKING_CONTINUOUS;
   data->media_default = m;
 
-  // Darkness: 8 density levels; 0 leaves the printer's own setting.
-  data->darkness_supported = 8;
-  data->darkness_configured = 50;
+  // Darkness: the printer's own setting (0 %), then density levels 0 to 7.
+  data->darkness_supported = darkness_steps;
+  data->darkness_configured = 0;
   data->darkness_default = 0;
 
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_SOUND;
