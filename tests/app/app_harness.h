@@ -133,12 +133,14 @@ struct printer_sim {
   pid_t pid = -1;
   int port = 0;
 
-  explicit printer_sim(const char *condition = "ready")
+  explicit printer_sim(const char *condition = "ready", const std::vector<std::string> &faults = {})
   {
     set(condition);
-    pid = spawn({OVIK_SIM_BIN, "--port", "0", "--port-file", dir.file("port"), "--out", dir.file("out"), "--state",
-                 dir.file("state"), "--max-time", "600"},
-                {}, dir.file("sim.log"));
+    std::vector<std::string> args = {OVIK_SIM_BIN, "--port",        "0",       "--port-file",     dir.file("port"),
+                                     "--out",      dir.file("out"), "--state", dir.file("state"), "--max-time",
+                                     "600"};
+    args.insert(args.end(), faults.begin(), faults.end());
+    pid = spawn(args, {}, dir.file("sim.log"));
     eventually([&] { return !read_text(dir.file("port")).empty(); }, 10s);
     port = atoi(read_text(dir.file("port")).c_str());
   }
@@ -308,6 +310,17 @@ struct app_server {
       id = ippGetInteger(ippFindAttribute(resp, "job-id", IPP_TAG_INTEGER), 0);
     ippDelete(resp);
     return id;
+  }
+
+  /* Cancels a job; true when the server took the request. */
+  bool cancel(const std::string &printer, int job) const
+  {
+    ipp_t *req = new_request(IPP_OP_CANCEL_JOB, printer);
+    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ipp_t *resp = request(req, printer);
+    bool ok = resp && ippGetStatusCode(resp) == IPP_STATUS_OK;
+    ippDelete(resp);
+    return ok;
   }
 
   /* A job's state keyword ("completed", "processing", ...). */

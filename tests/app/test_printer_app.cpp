@@ -204,6 +204,33 @@ TEST(PrinterApp, JobWaitsForPaper)
   EXPECT_TRUE(actual == expected) << first_difference(actual, expected);
 }
 
+/* Cancelling a job of many copies, while the printer takes it slowly:
+ * the stream ends between two page copies, never inside a packet, and
+ * without the document end (no final cut). */
+TEST(PrinterApp, CancelStopsBetweenCopies)
+{
+  app_server app;
+  printer_sim sim("ready", {"--drain-rate", "200000"});
+  ASSERT_TRUE(app.add("r80", "ovik-tern-80a", sim.uri()));
+  write_file(app.dir.file("page.pwg"), pwg_raster(receipt_page()));
+  const std::vector<job_attr> attrs = {{"copies", "50"}, {"paper-save-bottom", "keep"}, {"cut-mode", "full"}};
+  std::thread sender([&] { app.print("r80", app.dir.file("page.pwg"), "image/pwg-raster", attrs); });
+  const int job = 1; // the first job of a new server
+  EXPECT_TRUE(eventually([&] { return app.job_state("r80", job) == "processing"; }, 10s));
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_TRUE(app.cancel("r80", job));
+  sender.join();
+  EXPECT_EQ(app.finish("r80", job), "canceled");
+  ASSERT_TRUE(eventually([&] { return sim.jobs().size() == 1; }));
+  decode_summary s = decode_stream(sim.jobs()[0]).summary;
+  EXPECT_EQ(s.stop_offset, -1) << "the stream ends inside a packet or command";
+  EXPECT_EQ(s.crc_errors + s.problems + s.unknown_bytes, 0u);
+  EXPECT_EQ(s.page_headers, s.bitmaps);
+  EXPECT_GT(s.bitmaps, 0u);
+  EXPECT_LT(s.bitmaps, 50u);
+  EXPECT_EQ(s.cuts_full, 0u) << "a cancelled job ends without its document end";
+}
+
 /* Identify-Printer with the action sound: the beeper command reaches the
  * printer. */
 TEST(PrinterApp, IdentifySoundsTheBeeper)
