@@ -52,9 +52,11 @@ void ovik_status_record(ovik_status_pacing *pacing, bool answered, time_t now);
 
 /* ---------- test page (testpage.cpp) ---------- */
 
-/* Writes the test receipt as a PNG file: model, width, darkness and a ruler.
- * width_dots is the print width; darkness the density level, -1 for the
- * printer's own setting. false when the file cannot be written. */
-bool ovik_testpage_write(const char *path, const char *model, int width_dots, int darkness);
+/* Writes the test receipt as a PNG file: model, width, darkness and a ruler,
+ * at the top of a page of width_dots x length_dots (the media's size, so
+ * that it prints unscaled from the page's top edge); darkness is the
+ * density level, -1 for the printer's own setting. false when the file
+ * cannot be written. */
+bool ovik_testpage_write(const char *path, const char *model, int width_dots, int length_dots, int darkness);
 
 #endif

@@ -304,7 +304,9 @@ const char *testpage_cb(pappl_printer_t *printer, char *buffer, size_t size)
   pappl_pr_driver_data_t data;
   papplPrinterGetDriverData(printer, &data);
   int darkness = density_level(data.darkness_configured, data.darkness_default);
-  if (!ovik_testpage_write(buffer, st->driver->make_model.c_str(), st->driver->row->width_dots, darkness)) {
+  int length_dots = static_cast<int>(data.media_default.size_length * static_cast<long>(resolution) / 2540);
+  if (!ovik_testpage_write(buffer, st->driver->make_model.c_str(), st->driver->row->width_dots, length_dots,
+                           darkness)) {
     unlink(buffer);
     return nullptr;
   }

@@ -109,18 +109,20 @@ bool write_png(const char *path, const canvas &page)
 /* The test receipt: a frame at the edges of the print width, the model,
  * width and darkness, and a ruler marked every millimetre and numbered
  * every ten. */
-bool ovik_testpage_write(const char *path, const char *model, int width_dots, int darkness)
+bool ovik_testpage_write(const char *path, const char *model, int width_dots, int length_dots, int darkness)
 {
   constexpr double dots_per_mm = 203 / 25.4;
   int scale = width_dots >= 576 ? 3 : 2;
   int line = 10 * scale;
-  canvas page{width_dots, 16 * line + 120, {}};
+  canvas page{width_dots, std::max(length_dots, 16 * line + 120), {}};
   page.pixels.assign(static_cast<size_t>(page.width) * page.height, 255);
 
+  // A frame at the edges of the print width, around the text and ruler.
+  int frame = 16 * line + 120;
   page.fill(0, 0, page.width, 3);
-  page.fill(0, 0, 3, page.height);
-  page.fill(page.width - 3, 0, 3, page.height);
-  page.fill(0, page.height - 3, page.width, 3);
+  page.fill(0, 0, 3, frame);
+  page.fill(page.width - 3, 0, 3, frame);
+  page.fill(0, frame - 3, page.width, 3);
 
   char text[128];
   int y = line;
