@@ -10,6 +10,7 @@
 
 #include "ovik_engine.h"
 #include "ovik_printer_model.h"
+#include "ovik_status.h"
 
 /* The drivers, one per catalogue model name that has a print width; static. */
 pappl_pr_driver_t *ovik_app_drivers(int *count);
@@ -25,28 +26,28 @@ const char *ovik_app_autoadd_cb(const char *device_info, const char *device_uri,
 
 /* What the printer says about itself. */
 typedef struct ovik_condition {
-  bool answered; /* false: the printer stayed silent */
-  bool offline, cover_open, paper_low, paper_out;
+  bool answered;  /* false: the printer stayed silent or made no sense */
+  unsigned found; /* OVIK_STATUS_* conditions, when answered */
 } ovik_condition;
 
 /* When to ask again: a printer that stays silent is asked less and less often. */
 typedef struct ovik_status_pacing {
-  time_t next;  /* no request before this time */
-  int silences; /* requests in a row that got no answer */
+  time_t next;  /* no query before this time */
+  int silences; /* queries in a row that got no answer */
 } ovik_status_pacing;
 
-/* Asks the printer for its condition through device (status requests and
- * their replies); false for a model that has no status requests. */
-bool ovik_status_query(pappl_device_t *device, uint32_t printer_class, ovik_condition *out);
+/* Asks the printer for its condition through device with the engine's
+ * status query; false for a model that has no status requests. */
+bool ovik_app_status_query(pappl_device_t *device, uint32_t printer_class, ovik_condition *out);
 
 /* The printer-state-reasons that a condition stands for. */
-pappl_preason_t ovik_status_reasons(const ovik_condition *condition);
+pappl_preason_t ovik_app_status_reasons(const ovik_condition *condition);
 
-/* True when a request is due at now; after a request, record its answer. */
-bool ovik_status_due(const ovik_status_pacing *pacing, time_t now);
-void ovik_status_record(ovik_status_pacing *pacing, bool answered, time_t now);
+/* True when a query is due at now; after a query, record whether it was answered. */
+bool ovik_app_status_due(const ovik_status_pacing *pacing, time_t now);
+void ovik_app_status_record(ovik_status_pacing *pacing, bool answered, time_t now);
 
-/* The reasons the status requests decide; the others PAPPL and jobs keep. */
+/* The reasons the status queries decide; the others PAPPL and jobs keep. */
 #define OVIK_STATUS_REASONS                                                                                            \
   (PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_LOW | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_OFFLINE)
 

@@ -191,7 +191,10 @@ void set_paper_supply(pappl_printer_t *printer, const ovik_condition &c)
   supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
   snprintf(supply.description, sizeof supply.description, "Paper roll");
   supply.is_consumed = true;
-  supply.level = !c.answered ? -1 : c.paper_out ? 0 : c.paper_low ? 10 : 100;
+  supply.level = !c.answered                           ? -1
+                 : (c.found & OVIK_STATUS_MEDIA_EMPTY) ? 0
+                 : (c.found & OVIK_STATUS_MEDIA_LOW)   ? 10
+                                                       : 100;
   supply.type = PAPPL_SUPPLY_TYPE_OTHER;
   papplPrinterSetSupplies(printer, 1, &supply);
 }
@@ -207,16 +210,16 @@ bool update_status(pappl_printer_t *printer, pappl_device_t *device, ovik_condit
   {
     // A job asks a printer that answers every time; a silent one as paced.
     std::lock_guard<std::mutex> hold(st->lock);
-    if (!(in_job && st->pacing.silences == 0) && !ovik_status_due(&st->pacing, time(nullptr)))
+    if (!(in_job && st->pacing.silences == 0) && !ovik_app_status_due(&st->pacing, time(nullptr)))
       return false;
   }
-  if (!ovik_status_query(device, st->driver->row->printer_class, &c))
+  if (!ovik_app_status_query(device, st->driver->row->printer_class, &c))
     return false;
   {
     std::lock_guard<std::mutex> hold(st->lock);
-    ovik_status_record(&st->pacing, c.answered, time(nullptr));
+    ovik_app_status_record(&st->pacing, c.answered, time(nullptr));
   }
-  pappl_preason_t now = ovik_status_reasons(&c);
+  pappl_preason_t now = ovik_app_status_reasons(&c);
   papplPrinterSetReasons(printer, now, OVIK_STATUS_REASONS & ~now);
   set_paper_supply(printer, c);
   return true;
@@ -231,7 +234,7 @@ bool status_cb(pappl_printer_t *printer)
     return true;
   {
     std::lock_guard<std::mutex> hold(st->lock);
-    if (!ovik_status_due(&st->pacing, time(nullptr)))
+    if (!ovik_app_status_due(&st->pacing, time(nullptr)))
       return true;
   }
   pappl_device_t *device = papplPrinterOpenDevice(printer);
@@ -249,14 +252,14 @@ void wait_for_paper(pappl_job_t *job, pappl_device_t *device)
 {
   pappl_printer_t *printer = papplJobGetPrinter(job);
   ovik_condition c;
-  if (!update_status(printer, device, c, true) || !c.answered || !c.paper_out)
+  if (!update_status(printer, device, c, true) || !c.answered || !(c.found & OVIK_STATUS_MEDIA_EMPTY))
     return;
   papplPrinterSetReasons(printer, PAPPL_PREASON_MEDIA_NEEDED, PAPPL_PREASON_NONE);
   papplJobSetMessage(job, "Waiting for paper");
   papplLogJob(job, PAPPL_LOGLEVEL_WARN, "Out of paper, waiting for paper.");
   while (!papplJobIsCanceled(job)) {
     sleep(1);
-    if (update_status(printer, device, c, true) && c.answered && !c.paper_out)
+    if (update_status(printer, device, c, true) && c.answered && !(c.found & OVIK_STATUS_MEDIA_EMPTY))
       break;
   }
   papplPrinterSetReasons(printer, PAPPL_PREASON_NONE, PAPPL_PREASON_MEDIA_NEEDED);
