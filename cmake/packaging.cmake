@@ -3,6 +3,8 @@
 # component "driver": the filter in CUPS's ServerBin, the PPD set where
 #   cups-driverd finds drivers (lpinfo -m, lpadmin -m), and the tools
 #   ovik-decode, ovik-models and ovik-sim; package "rastertoovik".
+# component "app": ovik-printer-app, its systemd unit (installed, not
+#   enabled) and the README; package "ovik-printer-app".
 # component "development": libovik and the job engine libovikengine (both
 #   static), their C headers and a pkg-config file each, under the install
 #   prefix; package "libovik-dev".
@@ -99,6 +101,15 @@ endforeach()
 add_custom_target(uninstall COMMAND ${CMAKE_COMMAND} -P ${PROJECT_BINARY_DIR}/cmake_uninstall.cmake
                   COMMENT "Removing the installed files")
 
+# The printer application, where PAPPL is there to build it.
+set(OVIK_SYSTEMD_UNIT_DIR /lib/systemd/system CACHE PATH "Folder of systemd's system units")
+if(TARGET ovik-printer-app)
+  install(TARGETS ovik-printer-app RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT app)
+  install(FILES ${PROJECT_SOURCE_DIR}/app/ovik-printer-app.service DESTINATION ${OVIK_SYSTEMD_UNIT_DIR} COMPONENT app)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/ovik-printer-app
+          COMPONENT app)
+endif()
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME rastertoovik)
 set(CPACK_PACKAGE_VENDOR "rastertoovik")
@@ -106,6 +117,9 @@ set(CPACK_PACKAGE_CONTACT "rastertoovik maintainers <root@localhost>")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL driver development)
+if(TARGET ovik-printer-app)
+  list(APPEND CPACK_COMPONENTS_ALL app)
+endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_STRIP_FILES ON)
@@ -118,6 +132,16 @@ The rastertoovik filter and one PPD per printer model of the catalogue, with
 the paper cut, feeds, beeper, cash drawers and stored logo as job options.
 Also ovik-decode, which lists and previews a printer data stream, and
 ovik-sim, a printer simulator on a loopback port for trying a queue.")
+
+set(CPACK_DEBIAN_APP_PACKAGE_NAME ovik-printer-app)
+set(CPACK_DEBIAN_APP_PACKAGE_SECTION net)
+set(CPACK_COMPONENT_APP_DESCRIPTION "Printer application for Ovik thermal receipt and label printers
+ovik-printer-app shows each Ovik printer as an IPP Everywhere printer, so
+that CUPS, phones and other IPP clients print to it without a driver. One
+driver per model of the catalogue; the cut, feeds, beeper, cash drawers and
+stored logo as printer and job options; paper and cover status; a web page
+to add printers and set their defaults. A systemd unit comes with it, not
+enabled: systemctl enable --now ovik-printer-app.")
 
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libovik-dev)
 set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)

@@ -1,0 +1,159 @@
+#!/bin/bash
+# The application's web pages in a real browser, as a user sees and uses
+# them: headless Chromium driven over chromedriver's WebDriver interface on
+# loopback. The printer's page shows its model and state, and its paper out
+# once the printer says so; "Print Test Page" prints the test receipt;
+# vendor options set on the Printing Defaults page become the printer's
+# defaults and the next job's settings. A screenshot of each page is kept
+# when a check fails.
+#
+#   web.sh APP SIM DECODE SOURCE_DIR
+set -u
+app="$1" sim="$2" decode="$3" source="$4"
+. "$source/tests/app/common.sh"
+need chromium chromedriver curl ipptool
+begin web 200
+start_sim printer
+start_app
+app_cli add -d front -m ovik-tern-80a -v "socket://127.0.0.1:$printer_port" || fail "add refused"
+base="http://localhost:$app_port"
+
+# chromedriver on a loopback port, and one browser session.
+driver_port=$(free_port)
+chromedriver --port="$driver_port" --allowed-ips=127.0.0.1 > "$work/chromedriver.log" 2>&1 &
+pids+=($!)
+wd="http://127.0.0.1:$driver_port"
+for _ in $(seq 100); do curl -sf "$wd/status" > /dev/null && break; sleep 0.1; done
+
+# Sends a WebDriver command: METHOD PATH [JSON]; prints the reply.
+webdriver() {
+  curl -s -X "$1" -H 'Content-Type: application/json' ${3:+-d "$3"} "$wd$2"
+}
+
+caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--user-data-dir='"$work/profile"'"]}}}}'
+session=$(webdriver POST /session "$caps" | grep -o '"sessionId":"[^"]*"' | cut -d'"' -f4)
+[ -n "$session" ] || { fail "no browser session:\n$(tail -5 "$work/chromedriver.log")"; exit 1; }
+s="/session/$session"
+
+# Opens a page and waits for it to load.
+open_page() {
+  webdriver POST "$s/url" "{\"url\":\"$base$1\"}" > /dev/null
+}
+
+# The text of the page as the browser renders it.
+page_text() {
+  webdriver POST "$s/execute/sync" '{"script":"return document.body.innerText","args":[]}' |
+    sed 's/^{"value":"//; s/"}$//; s/\\n/\n/g'
+}
+
+# Saves a screenshot of the page as PNG.
+screenshot() {
+  webdriver GET "$s/screenshot" | sed 's/^{"value":"//; s/"}$//' | base64 -d > "$work/$1.png"
+}
+
+# The id of the element a CSS selector finds.
+element() {
+  webdriver POST "$s/element" "{\"using\":\"css selector\",\"value\":\"$1\"}" |
+    grep -o '"element-6066-11e4-a52e-4f735466cecf":"[^"]*"' | cut -d'"' -f4
+}
+
+# Clicks what a CSS selector finds.
+click() {
+  local id
+  id=$(element "$1")
+  [ -n "$id" ] || { fail "no element $1"; return; }
+  webdriver POST "$s/element/$id/click" '{}' > /dev/null
+}
+
+# Replaces the value of an input field.
+type_into() {
+  local id
+  id=$(element "$1")
+  [ -n "$id" ] || { fail "no element $1"; return; }
+  webdriver POST "$s/element/$id/clear" '{}' > /dev/null
+  webdriver POST "$s/element/$id/value" "{\"text\":\"$2\"}" > /dev/null
+}
+
+# Checks that the page shows a text.
+expect_text() {
+  page_text > "$work/page.txt"
+  grep -qF "$1" "$work/page.txt" || { screenshot "$2"; fail "$2: no \"$1\" in the page:\n$(head -40 "$work/page.txt")"; }
+}
+
+# A printer attribute as ipptool shows it.
+printer_attr() {
+  printf '{\nOPERATION Get-Printer-Attributes\nGROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\nATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\nATTR keyword requested-attributes %s\nDISPLAY %s\n}\n' "$1" "$1" > "$work/attr.test"
+  ipptool -c "$base/ipp/print/front" "$work/attr.test" 2>/dev/null | sed -n 2p
+}
+
+# The printer's page: model and state.
+open_page /front
+expect_text "Ovik Tern 80A" printer-page
+expect_text "Idle" printer-page
+screenshot printer-page
+[ "$(head -c 4 "$work/printer-page.png" | od -An -c | tr -d ' ')" = "211PNG" ] || fail "the screenshot is no PNG"
+
+# Print Test Page: the test receipt reaches the printer.
+click "input[value='Print Test Page']"
+for _ in $(seq 100); do [ -n "$(sim_jobs printer)" ] && break; sleep 0.2; done
+job=$(sim_jobs printer | head -1)
+if [ -z "$job" ]; then
+  fail "no test page reached the printer"
+else
+  summary=$("$decode" --quiet "$job" 2>&1)
+  case " $summary " in
+    *" crc_errors=0 "*" bitmaps=1 "*) ;;
+    *) fail "test page stream: $summary" ;;
+  esac
+  rows=$(echo "$summary" | grep -o ' rows=[0-9]*' | cut -d= -f2)
+  [ "${rows:-0}" -gt 100 ] || fail "the test page has ${rows:-0} rows"
+fi
+
+# Printing Defaults: a full cut after 10 mm, set as a user sets it.
+open_page /front/printing
+expect_text "cut-paper-length" defaults-page
+click "select[name='cut-mode'] option[value='full']"
+type_into "input[name='cut-paper-length']" 10
+click "input[value='Save Changes']"
+sleep 0.5
+[ "$(printer_attr cut-mode-default)" = full ] || fail "cut-mode-default is $(printer_attr cut-mode-default), not full"
+[ "$(printer_attr cut-paper-length-default)" = 10 ] ||
+  fail "cut-paper-length-default is $(printer_attr cut-paper-length-default), not 10"
+open_page /front/printing
+screenshot defaults-page
+webdriver POST "$s/execute/sync" \
+  '{"script":"return document.querySelector(\"select[name=cut-mode]\").value","args":[]}' | grep -q '"full"' ||
+  fail "the page does not show cut-mode full after saving"
+
+# The next job without options cuts after 10 mm (79 dot rows).
+before=$(sim_jobs printer | wc -l)
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pwgraster -r203 -dcupsColorSpace=3 -dcupsBitsPerColor=1 \
+  -o "$work/receipt.pwg" "$source/samples/receipt.ps"
+printf '{\nOPERATION Print-Job\nGROUP operation-attributes-tag\nATTR charset attributes-charset utf-8\nATTR naturalLanguage attributes-natural-language en\nATTR uri printer-uri $uri\nATTR name requesting-user-name web\nATTR mimeMediaType document-format image/pwg-raster\nFILE $filename\nSTATUS successful-ok\n}\n' > "$work/print.test"
+ipptool -tf "$work/receipt.pwg" "$base/ipp/print/front" "$work/print.test" > /dev/null || fail "Print-Job failed"
+for _ in $(seq 100); do [ "$(sim_jobs printer | wc -l)" -gt "$before" ] && break; sleep 0.2; done
+summary=$("$decode" --quiet "$(sim_jobs printer | tail -1)" 2>&1)
+case " $summary " in
+  *" feed_rows=79 cuts_full=1 "*) ;;
+  *) fail "the job after saving the defaults: $summary" ;;
+esac
+
+# Paper out shows on the printer's page, and goes when paper is loaded.
+echo paper-out > "$work/printer/state"
+for _ in $(seq 30); do
+  open_page /front
+  page_text | grep -q 'Out of paper' && break
+  sleep 1
+done
+expect_text "Out of paper" paper-out-page
+screenshot paper-out-page
+echo ready > "$work/printer/state"
+for _ in $(seq 30); do
+  open_page /front
+  page_text | grep -q 'Out of paper' || break
+  sleep 1
+done
+page_text | grep -q 'Out of paper' && fail "out of paper still shown after paper was loaded"
+
+webdriver DELETE "$s" > /dev/null
+exit 0
