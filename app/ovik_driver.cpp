@@ -52,9 +52,6 @@ struct model_driver {
 std::vector<model_driver> model_drivers;
 std::vector<pappl_pr_driver_t> driver_table;
 
-/* Page lengths the PPDs offer, in millimetres; the default is 210. */
-constexpr int page_lengths[] = {100, 150, 210, 297, 1000, 3000};
-constexpr int default_length = 210;
 /* The shortest and narrowest custom roll size, in hundredths of millimetres. */
 constexpr int custom_min = 2500;
 
@@ -75,35 +72,12 @@ int density_level(int configured, int job)
 /* The printer's own data stream, printed as it is. */
 constexpr const char *native_format = "application/vnd.ovik-printer";
 
-/* A PPD file name from a model name: lower case, letters and digits, one
- * hyphen for every other run, none at the ends, "ovik-" in front. */
+/* A model's driver name: its PPD's file name less ".ppd". */
 std::string driver_name(const char *model_name)
 {
-  std::string s;
-  bool gap = false;
-  for (const char *p = model_name; *p; p++) {
-    char c = static_cast<char>(std::tolower(static_cast<unsigned char>(*p)));
-    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-      if (gap && !s.empty())
-        s += '-';
-      s += c;
-      gap = false;
-    } else {
-      gap = true;
-    }
-  }
-  return "ovik-" + s;
-}
-
-/* The roll a print width is sold as, in millimetres: 58 and 80 mm rolls,
- * else the print width itself. */
-int roll_mm(int dots)
-{
-  if (dots == 384)
-    return 58;
-  if (dots == 576)
-    return 80;
-  return static_cast<int>(dots * 25.4 / resolution + 0.5);
+  char name[128];
+  ovik_driver_name(model_name, name, sizeof name);
+  return name;
 }
 
 /* The width in hundredths of millimetres that holds every dot of the head. */
@@ -112,26 +86,20 @@ int width_hmm(int dots)
   return static_cast<int>(std::ceil(dots * 2540.0 / resolution));
 }
 
-/* The page width in points of the model's PPD, as the PPD file writes it. */
-double ppd_width_points(int dots)
-{
-  char text[32];
-  snprintf(text, sizeof text, "%.4f", dots * 72.0 / resolution);
-  return strtod(text, nullptr);
-}
-
 /* The PWG media names of a model: one per PPD page size, then the custom
  * roll range. */
 std::vector<std::string> media_names(int dots)
 {
   std::vector<std::string> names;
   char name[64], keyword[128];
-  for (int length : page_lengths) {
-    snprintf(name, sizeof name, "%dx%dmm", roll_mm(dots), length);
-    pwgFormatSizeName(keyword, sizeof keyword, "om", name, width_hmm(dots), length * 100, "mm");
+  size_t count = 0;
+  const int *lengths = ovik_page_lengths_mm(&count, nullptr);
+  for (size_t i = 0; i < count; i++) {
+    snprintf(name, sizeof name, "%dx%dmm", ovik_roll_mm(dots), lengths[i]);
+    pwgFormatSizeName(keyword, sizeof keyword, "om", name, width_hmm(dots), lengths[i] * 100, "mm");
     names.emplace_back(keyword);
   }
-  pwgFormatSizeName(keyword, sizeof keyword, "roll", "max", width_hmm(dots), page_lengths[5] * 100, "mm");
+  pwgFormatSizeName(keyword, sizeof keyword, "roll", "max", width_hmm(dots), lengths[count - 1] * 100, "mm");
   names.emplace_back(keyword);
   pwgFormatSizeName(keyword, sizeof keyword, "roll", "min", custom_min, custom_min, "mm");
   names.emplace_back(keyword);
@@ -341,7 +309,7 @@ std::string page_size(const pappl_media_col_t &media, const model_driver &d, dou
     std::string ppd_name(name + 3, end ? static_cast<size_t>(end - name - 3) : std::strlen(name + 3));
     for (const std::string &m : d.media)
       if (m == name) {
-        *width_points = ppd_width_points(d.row->width_dots);
+        *width_points = ovik_page_width_points(d.row->width_dots);
         return ppd_name;
       }
   }
@@ -744,7 +712,11 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
     data->type[data->num_type++] = paper->choices[i].ipp;
 
   pappl_media_col_t &m = data->media_ready[0];
-  snprintf(m.size_name, sizeof m.size_name, "%s", d->media[2].c_str());
+  size_t count_lengths = 0;
+  int default_length = 0;
+  const int *lengths = ovik_page_lengths_mm(&count_lengths, &default_length);
+  size_t default_index = static_cast<size_t>(std::find(lengths, lengths + count_lengths, default_length) - lengths);
+  snprintf(m.size_name, sizeof m.size_name, "%s", d->media[default_index].c_str());
   m.size_width = width_hmm(d->row->width_dots);
   m.size_length = default_length * 100;
   snprintf(m.source, sizeof m.source, "main-roll");

@@ -121,6 +121,28 @@ const ovik_keyword *ovik_keyword_table(size_t *count);
 /* The row of a keyword, or NULL. */
 const ovik_keyword *ovik_keyword_find(const char *keyword);
 
+/* ---------- a model's driver name and page sizes ---------- */
+
+/* What the PPD of a model and the printer application's driver for it call
+ * it and offer: one table and these routines, read by the PPD generator
+ * (through ovik-models) and by the printer application alike. */
+
+/* The driver name of a model: "ovik-" and the model name in lower case,
+ * letters and digits, one hyphen for every other run ("ovik-tern-80a"). The
+ * PPD file is this name with ".ppd". Cut to fit size bytes. */
+void ovik_driver_name(const char *model_name, char *out, size_t size);
+
+/* The roll a print width is sold as, in millimetres: 58 and 80 mm rolls,
+ * else the print width rounded to millimetres. */
+int ovik_roll_mm(int width_dots);
+
+/* The page width, in points, of a print width, as the PPDs write it (four
+ * decimals): what a PPD's imageable area gives back to the settings reader. */
+double ovik_page_width_points(int width_dots);
+
+/* The page lengths offered for every model, in millimetres, and the default. */
+const int *ovik_page_lengths_mm(size_t *count, int *default_mm);
+
 /* ---------- where a job's output goes ---------- */
 
 /* Message levels (exact values, not flags). */

@@ -14,8 +14,9 @@ namespace {
 
 const char usage[] = "Usage: ovik-models [--no-header] [--keywords]\n"
                      "Prints the printer model catalogue, one tab-separated line a row:\n"
-                     "row, id, manufacturer, name, identity, description, printer_class, width_dots.\n"
-                     "The name is what a PPD's ShortNickName must equal.\n"
+                     "row, id, manufacturer, name, identity, description, printer_class, width_dots,\n"
+                     "driver (the PPD file name less .ppd), roll_mm, page_width_pt and the page lengths\n"
+                     "in mm, the default marked *. The name is what a PPD's ShortNickName must equal.\n"
                      "  --keywords   print the job keywords instead, one line each: keyword, label,\n"
                      "               PPD group (- for none), IPP name (- for a standard attribute),\n"
                      "               default, and the choices as value/label separated by |\n"
@@ -26,12 +27,22 @@ const char usage[] = "Usage: ovik-models [--no-header] [--keywords]\n"
 void print_catalogue(bool header)
 {
   if (header)
-    std::printf("row\tid\tmanufacturer\tname\tidentity\tdescription\tprinter_class\twidth_dots\n");
+    std::printf("row\tid\tmanufacturer\tname\tidentity\tdescription\tprinter_class\twidth_dots\tdriver\troll_"
+                "mm\tpage_width_pt\tpage_lengths_mm\n");
+  size_t lengths_count = 0;
+  int default_length = 0;
+  const int *lengths = ovik_page_lengths_mm(&lengths_count, &default_length);
   for (int i = 0; i < OVIK_MODEL_COUNT; i++) {
     const ovik_model_brief &row = model_brief_table[i];
-    std::printf("%d\t0x%x\t%s\t%s\t%s\t%s\t0x%x\t%d\n", i + 1, static_cast<unsigned>(row.id), row.manufacturer,
-                row.name, row.identity, row.description, static_cast<unsigned>(row.printer_class),
-                static_cast<int>(row.width_dots));
+    char driver[128];
+    ovik_driver_name(row.name, driver, sizeof driver);
+    std::printf("%d\t0x%x\t%s\t%s\t%s\t%s\t0x%x\t%d\t%s\t%d\t%.4f\t", i + 1, static_cast<unsigned>(row.id),
+                row.manufacturer, row.name, row.identity, row.description, static_cast<unsigned>(row.printer_class),
+                static_cast<int>(row.width_dots), driver, ovik_roll_mm(row.width_dots),
+                ovik_page_width_points(row.width_dots));
+    for (size_t l = 0; l < lengths_count; l++)
+      std::printf("%s%d%s", l ? " " : "", lengths[l], lengths[l] == default_length ? "*" : "");
+    std::printf("\n");
   }
 }
 
