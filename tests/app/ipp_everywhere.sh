@@ -7,7 +7,7 @@
 #
 #   ipp_everywhere.sh APP SIM DECODE FILTER PPD_DIR SOURCE_DIR
 set -u
-app="$1" sim="$2" decode="$3" filter="$4" ppds="$5" source="$6"
+app="$1" simulator="$2" decode="$3" filter="$4" ppds="$5" source="$6"
 . "$source/tests/app/common.sh"
 need ipptool gs
 suite=/usr/share/cups/ipptool/ipp-everywhere.test

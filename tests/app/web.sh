@@ -9,7 +9,7 @@
 #
 #   web.sh APP SIM DECODE SOURCE_DIR
 set -u
-app="$1" sim="$2" decode="$3" source="$4"
+app="$1" simulator="$2" decode="$3" source="$4"
 . "$source/tests/app/common.sh"
 need chromium chromedriver curl ipptool
 begin web 200

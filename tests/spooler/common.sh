@@ -1,14 +1,17 @@
 # shellcheck shell=bash
-# What the spooler tests share: a sandbox scheduler with clean-up on every
-# exit path, jobs printed to file: queues, and checks of the printer stream
+# What the script tests share (the spooler's here, the printer
+# application's through tests/app/common.sh): a private folder with clean-up
+# on every exit path, a sandbox scheduler, simulated printers (ovik-sim) on
+# loopback, jobs printed to file: queues, and checks of the printer stream
 # that ovik-decode reads back. Sourced by bash scripts that set `decode`
-# (the ovik-decode binary), `models` (ovik-models) and `sandbox`
-# (tools/cupsd-sandbox) first.
+# (the ovik-decode binary), and as they use them `models` (ovik-models),
+# `sandbox` (tools/cupsd-sandbox) and `simulator` (ovik-sim) first.
 
 failures=0
 work=""
 watchdog=""
 job=""
+pids=()
 
 # Records a failed check; the test goes on and fails at the end.
 fail() {
@@ -16,23 +19,20 @@ fail() {
   failures=$((failures + 1))
 }
 
-# Ends the test as skipped (ctest SKIP_RETURN_CODE 77) unless it can run.
+# Ends the test as skipped (ctest SKIP_RETURN_CODE 77) unless the tools are there.
 need() {
   local tool
-  [ "$(id -u)" -eq 0 ] || { echo "SKIP: cupsd runs as root"; exit 77; }
   for tool in "$@"; do
     command -v "$tool" > /dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
   done
 }
 
-# Makes the test's private folder and arranges the clean-up: the scheduler
-# stopped, nothing it started left running, the folder removed (kept, with
-# its logs shown, when a check failed). After SECONDS the test gives up by
-# itself, so that the clean-up runs before ctest's timeout kills it.
-begin() {
+# Ends the test as skipped unless a scheduler can run it: cupsd runs as
+# root, and its filters as lp, so every folder on the way to the test's
+# folder must let others in.
+need_scheduler() {
   local tmp="${TMPDIR:-/tmp}" up
-  # The scheduler's filters run as lp: every folder on the way to the test's
-  # folder must let others in.
+  [ "$(id -u)" -eq 0 ] || { echo "SKIP: cupsd runs as root"; exit 77; }
   up=$(cd "$tmp" && pwd) || { echo "SKIP: TMPDIR $tmp is not a folder"; exit 77; }
   while :; do
     [ "$(( $(stat -c '%#a' "$up") & 1 ))" -eq 1 ] ||
@@ -40,6 +40,16 @@ begin() {
     [ "$up" != / ] || break
     up=$(dirname "$up")
   done
+  need cupsd
+}
+
+# Makes the test's private folder and arranges the clean-up: what the test
+# started ended, the scheduler stopped with nothing it started left running,
+# the folder removed (kept, with its logs shown, when a check failed). After
+# SECONDS the test gives up by itself, so that the clean-up runs before
+# ctest's timeout kills it.
+begin() {
+  local tmp="${TMPDIR:-/tmp}"
   work=$(mktemp -d "$tmp/ovik-$1.XXXXXX")
   chmod 0755 "$work"
   trap finish EXIT
@@ -54,9 +64,22 @@ start_cupsd() {
   export CUPS_SERVER="$work/cupsd/cups.sock"
 }
 
-# The EXIT trap: stops the scheduler, puts the system back, reports, cleans up.
+# The EXIT trap: ends what the test started (each by its process id), stops
+# the scheduler, puts the system back, reports, cleans up.
 finish() {
-  local status=$?
+  local status=$? pid
+  for pid in "${pids[@]}"; do
+    kill -TERM "$pid" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do
+    # Gone, or ended and not yet reaped (a zombie), the process is done.
+    for _ in $(seq 100); do
+      case "$(ps -o stat= -p "$pid" 2>/dev/null)" in "" | Z*) break ;; esac
+      sleep 0.1
+    done
+    kill -KILL "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
   if [ -n "$watchdog" ]; then
     pkill -P "$watchdog" 2>/dev/null || true
     kill "$watchdog" 2>/dev/null || true
@@ -73,12 +96,47 @@ finish() {
   if declare -F restore > /dev/null; then restore; fi
   if [ "$failures" -gt 0 ] || [ "$status" -ne 0 ]; then
     [ -f "$work/cupsd/log/error_log" ] && tail -n 40 "$work/cupsd/log/error_log" >&2
+    [ -f "$work/app/log" ] && tail -n 30 "$work/app/log" >&2
     echo "$failures check(s) failed, exit status $status; files kept in $work" >&2
     [ "$status" -ne 0 ] || status=1
   elif [ -n "$work" ]; then
     rm -rf "$work"
   fi
   exit "$status"
+}
+
+# Starts a simulated printer in $work/NAME with the given ovik-sim options
+# (on the port of NAME's previous simulator, when there was one); its port
+# is left in NAME_port, its process in NAME_pid, its condition in
+# $work/NAME/state (ready at first).
+start_sim() {
+  local name="$1" dir="$work/$1" port_var="$1_port" port pid; shift
+  port=${!port_var:-0}
+  mkdir -p "$dir"
+  [ -f "$dir/state" ] || echo ready > "$dir/state"
+  rm -f "$dir/port"
+  "$simulator" --port "$port" --port-file "$dir/port" --out "$dir/out" --state "$dir/state" --max-time 600 "$@" \
+    >> "$dir/sim.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+  printf -v "${name}_pid" '%s' "$pid"
+  port=""
+  for _ in $(seq 100); do
+    port=$(cat "$dir/port" 2>/dev/null || true)
+    [ -n "$port" ] && break
+    sleep 0.1
+  done
+  [ -n "$port" ] || { fail "ovik-sim $name did not start: $(cat "$dir/sim.log")"; exit 1; }
+  printf -v "$port_var" '%s' "$port"
+}
+
+# Ends the simulated printer NAME.
+stop_sim() {
+  local pid_var="$1_pid"
+  [ -n "${!pid_var:-}" ] || return 0
+  kill "${!pid_var}" 2>/dev/null
+  wait "${!pid_var}" 2>/dev/null
+  printf -v "$pid_var" '%s' ""
 }
 
 # Submits a print job and prints its job id.

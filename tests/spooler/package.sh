@@ -58,7 +58,8 @@ restore() {
   fi
 }
 
-need cupsd gs ipptool lp lpadmin lpinfo dpkg dpkg-deb cpack cc pkg-config
+need_scheduler
+need gs ipptool lp lpadmin lpinfo dpkg dpkg-deb cpack cc pkg-config
 begin package 280
 for name in rastertoovik libovik-dev; do
   [ -z "$(package_state "$name")" ] || echo "$name"

@@ -53,7 +53,8 @@ make_slow_pdf() {
   } >> "$out"
 }
 
-need cupsd gs ipptool lp lpadmin lpinfo lpstat cancel
+need_scheduler
+need gs ipptool lp lpadmin lpinfo lpstat cancel
 begin spool 200
 start_cupsd --filter "$filter" --ppds "$ppds"
 make_documents 2 "$source/samples/receipt.ps"

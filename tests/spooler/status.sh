@@ -12,32 +12,6 @@ filter="$1" ppds="$2" decode="$3" models="$4" simulator="$5" source="$6"
 sandbox="$source/tools/cupsd-sandbox"
 . "$(dirname "$0")/common.sh"
 
-sim_pid=""
-port=0
-
-# Starts the simulator with the given fault options, on the port of the
-# previous one when there was one.
-start_sim() {
-  rm -f "$work/sim.port"
-  "$simulator" --port "$port" --port-file "$work/sim.port" --out "$work/sim" --state "$work/state" \
-    --model "Tern 80A" --max-time 200 "$@" >> "$work/sim.log" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -s "$work/sim.port" ] && break
-    sleep 0.05
-  done
-  port=$(cat "$work/sim.port" 2>/dev/null) || { fail "ovik-sim did not start: $(cat "$work/sim.log")"; exit 1; }
-}
-
-# Ends the simulator (the EXIT trap calls this too, through restore).
-stop_sim() {
-  [ -n "$sim_pid" ] || return 0
-  kill "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
-  sim_pid=""
-}
-restore() { stop_sim; }
-
 # Waits until the queue's printer-state-reasons holds (or, with "absent", no
 # longer holds) reason, SECONDS at most; false when it did not come to pass.
 wait_reason() {
@@ -55,7 +29,7 @@ wait_reason() {
 
 # The newest job stream the simulator wrote.
 last_stream() {
-  ls "$work"/sim/job-*.prn 2>/dev/null | tail -n 1
+  ls "$work"/printer/out/job-*.prn 2>/dev/null | tail -n 1
 }
 
 # Checks that the simulator's last stream is the whole receipt job.
@@ -75,12 +49,12 @@ expect_whole() {
 # the printer is ready; then the job completes and its stream is whole.
 condition_during_job() {
   local condition="$1" reason="$2" id state
-  echo "$condition" > "$work/state"
+  echo "$condition" > "$work/printer/state"
   id=$(submit sim "$work/receipt.pdf")
   wait_reason "$reason" present 60 || fail "$condition: $reason never showed: $("$sandbox" printer-reasons "$work/cupsd" sim)"
   state=$("$sandbox" job-state "$work/cupsd" "$id")
   [ "$state" = processing ] || fail "$condition: the job is $state while the printer cannot print"
-  echo ready > "$work/state"
+  echo ready > "$work/printer/state"
   wait_reason "$reason" absent 30 || fail "$condition: $reason stayed after the printer became ready"
   state=$("$sandbox" wait-job "$work/cupsd" "$id" 60) || true
   [ "$state" = completed ] || fail "$condition: the job ended $state"
@@ -100,14 +74,13 @@ timed_job() {
   job="$id"
 }
 
-need cupsd gs ipptool lp lpadmin lpstat
+need_scheduler
+need gs ipptool lp lpadmin lpstat
 begin status 300
 start_cupsd --filter "$filter" --ppds "$ppds"
 make_documents 1 "$source/samples/receipt.ps"
-mkdir -p "$work/sim"
-echo ready > "$work/state"
-start_sim
-lpadmin -p sim -E -v "socket://127.0.0.1:$port" -m ovik-tern-80a.ppd 2>/dev/null || fail "lpadmin socket:// failed"
+start_sim printer
+lpadmin -p sim -E -v "socket://127.0.0.1:$printer_port" -m ovik-tern-80a.ppd 2>/dev/null || fail "lpadmin socket:// failed"
 
 # A ready printer: the job is whole, the printer was asked and answered.
 timed_job "ready printer"
@@ -118,16 +91,16 @@ condition_during_job paper-out media-empty-error
 condition_during_job cover-open cover-open-error
 
 # A printer that never answers costs a bounded time, once per job, and says so.
-echo silent > "$work/state"
+echo silent > "$work/printer/state"
 timed_job "silent printer"
 expect_whole "silent printer"
 grep -q "\[Job $job\] The printer does not answer status requests" "$work/cupsd/log/error_log" ||
   fail "silent printer: no line saying the printer does not answer"
-echo ready > "$work/state"
+echo ready > "$work/printer/state"
 
 # A printer that drains slowly: no query hangs, the job completes whole.
-stop_sim
-start_sim --drain-rate 20000
+stop_sim printer
+start_sim printer --drain-rate 20000
 timed_job "slowly draining printer"
 expect_whole "slowly draining printer"
 
@@ -135,20 +108,20 @@ expect_whole "slowly draining printer"
 # backend fails, the queue's retry-job policy holds the job to send it
 # again later); once the printer is back and the job released, it prints
 # again from its start, whole.
-stop_sim
-start_sim --disconnect-after 20000
+stop_sim printer
+start_sim printer --disconnect-after 20000
 id=$(submit sim "$work/receipt.pdf")
 for _ in $(seq 600); do
   [ "$("$sandbox" job-state "$work/cupsd" "$id")" = pending-held ] && break
   sleep 0.1
 done
-grep -q 'end=disconnect' "$work/sim.log" || fail "hang-up: the simulator never hung up"
+grep -q 'end=disconnect' "$work/printer/sim.log" || fail "hang-up: the simulator never hung up"
 state=$("$sandbox" job-state "$work/cupsd" "$id")
 [ "$state" = pending-held ] || fail "hang-up: the job is $state, not held to be sent again"
 grep -q "\[Job $id\] Job held for .* since it could not be sent" "$work/cupsd/log/error_log" ||
   fail "hang-up: the scheduler did not hold the job to retry it"
-stop_sim
-start_sim
+stop_sim printer
+start_sim printer
 lp -i "$id" -H resume || fail "hang-up: lp -H resume failed"
 state=$("$sandbox" wait-job "$work/cupsd" "$id" 90) || true
 [ "$state" = completed ] || fail "hang-up: the job ended $state after the printer came back"
