@@ -50,9 +50,10 @@ struct ovik_printer_dev {
   ovik_job_io io;
   printer_stream out;
 
-  ovik_page page;     /* the page in progress */
-  uint8_t *page_buf;  /* its rows, height x bytes_per_line */
-  uint64_t page_rows; /* rows given so far */
+  ovik_page page;         /* the page in progress */
+  uint8_t *page_buf;      /* its rows, height x bytes_per_line; kept for the next page */
+  uint64_t page_capacity; /* bytes page_buf holds */
+  uint64_t page_rows;     /* rows given so far */
   bool page_open;
 
   char error[256]; /* why the job ended */

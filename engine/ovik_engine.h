@@ -252,12 +252,12 @@ typedef struct ovik_page {
 /* The copies a page gets: as many as asked, one for 0. */
 uint32_t ovik_page_copies(const ovik_page *page);
 
-/* Starts a page: refuses what cannot be printed and makes its zero-filled
- * buffer. 0 or a result code. */
+/* Starts a page: refuses what cannot be printed and readies its buffer. 0 or
+ * a result code. */
 int ovik_page_start(ovik_printer_dev *job, const ovik_page *page);
 
 /* The page buffer, height x bytes_per_line bytes, for a front end that fills
- * the whole page at once. */
+ * the whole page at once: every row of it counts as given. */
 uint8_t *ovik_page_pixels(ovik_printer_dev *job);
 
 /* Adds count rows after those already given (rows beyond the page's height

@@ -20,11 +20,9 @@ bool blank_row(const uint8_t *row, uint64_t t)
   return t == 0 || (row[0] == 0 && std::memcmp(row, row + 1, t - 1) == 0);
 }
 
-/* Releases the buffer of the page in progress. */
+/* Ends the page in progress; its buffer stays for the next page. */
 void close_page(ovik_printer_dev *job)
 {
-  free(job->page_buf);
-  job->page_buf = nullptr;
   job->page_open = false;
 }
 
@@ -63,16 +61,26 @@ int ovik_page_start(ovik_printer_dev *job, const ovik_page *page)
     return job_failed(job, OVIK_JOB_ERR_PAGE_DEPTH, "page is not 1 bit per pixel");
   if (data_size > max_page_bytes)
     return job_failed(job, OVIK_JOB_ERR_PAGE_SIZE, "page too large");
-  job->page_buf = static_cast<uint8_t *>(calloc(data_size ? data_size : 1, 1));
-  if (!job->page_buf)
-    return job_failed(job, OVIK_JOB_ERR_PAGE_MEMORY, "not got enough memory");
+  // One buffer serves page after page, as large as the largest so far: a new
+  // one for every page would cost its page faults every time. Rows not given
+  // are cleared when the page ends.
+  if (data_size > job->page_capacity || !job->page_buf) {
+    free(job->page_buf);
+    job->page_capacity = 0;
+    job->page_buf = static_cast<uint8_t *>(malloc(data_size ? data_size : 1));
+    if (!job->page_buf)
+      return job_failed(job, OVIK_JOB_ERR_PAGE_MEMORY, "not got enough memory");
+    job->page_capacity = data_size;
+  }
   job->page_open = true;
   return 0;
 }
 
-/* The page buffer, to be filled whole. */
+/* The page buffer, to be filled whole: every row counts as given. */
 uint8_t *ovik_page_pixels(ovik_printer_dev *job)
 {
+  if (job->page_open)
+    job->page_rows = job->page.height;
   return job->page_buf;
 }
 
@@ -101,6 +109,9 @@ int ovik_page_end(ovik_printer_dev *job)
   const ovik_page &page = job->page;
   uint64_t rows = page.height;
   uint64_t data_size = rows * page.bytes_per_line;
+  // The rows the front end did not give are blank.
+  std::memset(job->page_buf + job->page_rows * page.bytes_per_line, 0,
+              data_size - job->page_rows * page.bytes_per_line);
   uint32_t copies = ovik_page_copies(&page);
   for (uint32_t copy = 0; copy < copies; copy++) {
     if (job->io.cancel_between_copies && ovik_job_cancelled(job))
