@@ -151,6 +151,48 @@ cc -std=c11 -Wall -Werror -o "$work/cut" "$work/cut.c" $(pkg-config --cflags --l
   fail "a C program does not build against libovik-dev: $(head -n 5 "$work/cc.log")"
 [ "$("$work/cut" 2>&1)" = "1D 56 41 00 576" ] || fail "the C program printed: $("$work/cut" 2>&1)"
 
+# A C program prints a job through the installed job engine: the settings
+# of a model and a keyword, one page, the stream to standard output.
+cat > "$work/job.c" <<'EOF'
+#include <stdio.h>
+#include <string.h>
+#include <ovik_engine.h>
+
+static int to_stdout(void *context, const void *data, size_t length)
+{
+  (void)context;
+  return fwrite(data, 1, length, stdout) == length ? 0 : 1;
+}
+
+int main(void)
+{
+  dev_mode settings;
+  ovik_job_io io;
+  ovik_printer_dev *job = NULL;
+  ovik_page page = {576, 20, 72, 1, 1};
+  memset(&io, 0, sizeof io);
+  io.write = to_stdout;
+  init_dev_mode(&settings);
+  if (get_model_info(&settings, "Tern 80A", &io) != 0 ||
+      ovik_settings_apply(&settings, ovik_keyword_find("CutMode"), "2", &io) != 0 ||
+      ovik_printer_dev_creator(&settings, &io, &job) != 0 || ovik_job_begin(job) != 0 ||
+      ovik_page_start(job, &page) != 0)
+    return 1;
+  ovik_page_pixels(job)[9 * 72] = 0x80;
+  if (ovik_page_end(job) != 0 || ovik_job_end(job) != 0)
+    return 1;
+  ovik_printer_dev_destroy(job);
+  return 0;
+}
+EOF
+# shellcheck disable=SC2046
+cc -std=c11 -Wall -Werror -o "$work/job" "$work/job.c" $(pkg-config --cflags --libs ovikengine) 2> "$work/cc.log" ||
+  fail "a C program does not build against the installed job engine: $(head -n 5 "$work/cc.log")"
+"$work/job" > "$work/job.prn" || fail "the C program's job failed"
+expect_stream "$work/job.prn" "a job through the installed engine" \
+  "paper type|document start|page header|bitmap|GS V feed n rows, full cut" page_headers=1 rows=10 cuts_full=1 \
+  crc_errors=0 unknown_bytes=0 problems=0 stop_offset=-1
+
 # The system's cupsd finds the drivers and prints through the installed filter.
 start_cupsd --system
 make_documents 1 "$source/samples/receipt.ps"
