@@ -95,6 +95,9 @@ void flush_output(printer_stream &out);
 /* Reports text at level through the job's io (MSG_OUTPUT onto its printer stream). */
 void msg(ovik_printer_dev *job, int level, const char *text);
 
+/* The line "error(code):text" of a code, cut to size bytes. */
+void code_line(int code, char *line, size_t size);
+
 /* Reports a nonzero code as "error(code):text" at level; returns the code. */
 int msgerrno(const ovik_job_io *io, int level, int code);
 

@@ -175,8 +175,11 @@ void flush_output(printer_stream &out)
     out.error = e;
 }
 
-/* Reports text at level: trace line, then the front end's line (or the printer). */
-void ovik_message(const ovik_job_io *io, int level, const char *text)
+namespace {
+
+/* Reports text at level: trace line, then the front end's line, or the
+ * printer stream out for MSG_OUTPUT. */
+void report(const ovik_job_io *io, printer_stream &out, int level, const char *text)
 {
   static constexpr struct {
     int level;
@@ -189,27 +192,36 @@ void ovik_message(const ovik_job_io *io, int level, const char *text)
     if (l.level != level)
       continue;
     trace(io, l.trace_format, text);
-    if (level == MSG_OUTPUT) {
-      printer_stream out;
-      out.io = io;
+    if (level == MSG_OUTPUT)
       write_string(out, text);
-    } else if (level != MSG_ERROR && io->message) {
-      // An error is the caller's to return: the front end reports it.
-      io->message(io->message_context, level, text);
-    }
+    else if (level != MSG_ERROR && io->message)
+      io->message(io->message_context, level, text); // an error is the caller's to return
     return;
   }
+}
+
+} // namespace
+
+/* Reports text at level through io (MSG_OUTPUT onto a stream of its own). */
+void ovik_message(const ovik_job_io *io, int level, const char *text)
+{
+  printer_stream out;
+  out.io = io;
+  report(io, out, level, text);
 }
 
 /* Reports text at level through the job's io; its printer stream for MSG_OUTPUT. */
 void msg(ovik_printer_dev *job, int level, const char *text)
 {
-  if (level == MSG_OUTPUT) {
-    trace(&job->io, "OUTPUT: %s\n", text);
-    write_string(job->out, text);
-    return;
-  }
-  ovik_message(&job->io, level, text);
+  report(&job->io, job->out, level, text);
+}
+
+/* "error(code):text" with the English text of a library or C library code. */
+void code_line(int code, char *line, size_t size)
+{
+  char text[1024] = {};
+  ovik_format_error_ansi(code, LANGUAGE_ENGLISH, text, 0, sizeof text);
+  snprintf(line, size, "error(%i):%s", code, text);
 }
 
 /* Reports a nonzero code with its English text at level; returns the code. */
@@ -217,10 +229,8 @@ int msgerrno(const ovik_job_io *io, int level, int code)
 {
   if (code == 0)
     return 0;
-  char text[1024] = {};
-  ovik_format_error_ansi(code, LANGUAGE_ENGLISH, text, 0, sizeof text);
   char line[255];
-  snprintf(line, sizeof line, "error(%i):%s", code, text);
+  code_line(code, line, sizeof line);
   ovik_message(io, level, line);
   return code;
 }

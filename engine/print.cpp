@@ -10,9 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <string>
 
-#include "ovik_error.h"
 #include "ovik_printer_helper_cmd.h"
 #include "job.h"
 
@@ -350,14 +348,6 @@ int fatal(ovik_printer_dev *job, const char *text)
   return job_failed(job, OVIK_JOB_ERR_DOTLINE, text);
 }
 
-/* The English text of a library code. */
-std::string error_text(int code)
-{
-  char text[1024] = {};
-  ovik_format_error_ansi(code, LANGUAGE_ENGLISH, text, 0, sizeof text);
-  return text;
-}
-
 } // namespace
 
 /* Sends dwHeight rows of dwWidthBytes bytes as GS v 0 raster sections that
@@ -429,7 +419,7 @@ int print_dotline(ovik_printer_dev *job, const uint8_t *pData, int dwWidthBytes,
           ovik_cmd_print_raster_img_cmd_header(s.type, m, dwWidthBytes, n, buffer.bytes, cmd_capacity, &buffer.length);
       if (code != 0) {
         char line[255];
-        snprintf(line, sizeof line, "error(%i):%s", code, error_text(code).c_str());
+        code_line(code, line, sizeof line);
         return fatal(job, line);
       }
       send(job, buffer);

@@ -24,6 +24,7 @@ struct device {
   size_t fail_after = SIZE_MAX;                      /* writes beyond this many bytes fail (ENOSPC) */
   ovik_job_io io{};
   ovik_printer_dev *job = nullptr;
+  int created = -1; /* the creator's result */
 
   explicit device(uint32_t type = 0x10201, uint32_t model = 0x1001, const std::function<void(dev_mode &)> &setup = {})
   {
@@ -47,7 +48,7 @@ struct device {
       static_cast<device *>(ctx)->messages.emplace_back(level, text);
     };
     io.message_context = this;
-    ovik_printer_dev_creator(&s, &io, &job);
+    created = ovik_printer_dev_creator(&s, &io, &job);
     messages.clear(); // the settings dump
   }
   ~device() { ovik_printer_dev_destroy(job); }

@@ -6,6 +6,7 @@
 #include <span>
 #include <thread>
 
+#include "engine_harness.h"
 #include "filter_harness.h"
 #include "ovik_engine.h"
 #include "ovik_printer_model.h"
@@ -77,20 +78,9 @@ int append(void *ctx, const void *data, size_t length)
   return 0;
 }
 
-/* A job of the spec's settings writing into out. */
-struct memory_job {
-  bytes out;
-  ovik_printer_dev *job = nullptr;
-  int created;
-  explicit memory_job(const job_spec &spec)
-  {
-    ovik_job_io io{};
-    io.write = append;
-    io.sink_context = &out;
-    dev_mode s = settings_of(spec);
-    created = ovik_printer_dev_creator(&s, &io, &job);
-  }
-  ~memory_job() { ovik_printer_dev_destroy(job); }
+/* A job with the settings of a job_spec, writing into memory. */
+struct memory_job : device {
+  explicit memory_job(const job_spec &spec) : device(0, 0, [&](dev_mode &s) { s = settings_of(spec); }) {}
 };
 
 /* Runs a job to memory; rows_at_once 0 gives each page whole, else in pieces
