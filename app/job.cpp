@@ -164,10 +164,10 @@ double ipp_page_right(void *context, const char *)
 /* ---------- one run of the job ---------- */
 
 struct job_run {
-  job_run(pappl_job_t *j, printer_state &s) : job(j), st(s), port(s.port) {}
+  job_run(pappl_job_t *j, printer_state &s) : job(j), st(s) {}
   pappl_job_t *job;
   printer_state &st;
-  device_port &port;
+  device_port port;
   dev_mode settings{};
   ovik_printer_dev *engine = nullptr;
   ovik_status_job status{};
@@ -181,9 +181,12 @@ struct job_run {
   bool begun = false; /* the document start has been sent */
 };
 
+/* A job being shut down with the server is not cancelled: it goes on until
+ * PAPPL ends the server, and its saved state prints it again after a
+ * restart. */
 bool cancelled(const job_run &r)
 {
-  return papplJobIsCanceled(r.job) || papplSystemIsShutdown(papplPrinterGetSystem(r.st.printer));
+  return papplJobIsCanceled(r.job);
 }
 
 /* Sink: the engine's bytes to the printer. */
@@ -224,7 +227,9 @@ void report(void *context, unsigned, unsigned now, int)
 
 void gave_up(void *context, const char *why)
 {
-  papplLogJob(static_cast<job_run *>(context)->job, PAPPL_LOGLEVEL_INFO, "%s", why);
+  auto &r = *static_cast<job_run *>(context);
+  if (!r.port.hung_up) // a hang-up is told once, by the job
+    papplLogJob(r.job, PAPPL_LOGLEVEL_INFO, "%s", why);
 }
 
 int is_cancelled(void *context)
@@ -467,6 +472,16 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   printer_state *st = ovik_app_state(printer);
   if (!st)
     return false;
+  // One job at a time on a printer. PAPPL 1.3.1 may start a second one
+  // while the first prints (_papplPrinterCheckJobs tests processing_job
+  // before it takes the printer's lock, and not again after): it waits here,
+  // and the two go to the printer one after the other.
+  struct inside {
+    std::atomic<int> &n;
+    explicit inside(std::atomic<int> &c) : n(c) { n++; }
+    ~inside() { n--; }
+  } counted(st->jobs_inside);
+  std::lock_guard<std::mutex> one_job(st->job_lock);
   job_run r(job, *st);
 
   pappl_pr_options_t *o = papplJobCreatePrintOptions(job, 1, false);
@@ -491,32 +506,37 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
     run_once(r, own ? own : device, kind, *o);
     if (!r.hung_up || cancelled(r))
       break;
+    if (attempt == max_attempts)
+      break;
     papplLogJob(job, PAPPL_LOGLEVEL_WARN,
                 "%s after %d page copies; the job is printed again from its first page "
                 "once the printer is back (attempt %d of %d).",
                 r.why.c_str(), r.impressions, attempt + 1, max_attempts);
+    if (own)
+      papplDeviceClose(own);
+    if (!(own = reconnect(r)))
+      break;
     papplJobSetImpressionsCompleted(job, -r.impressions);
     papplJobSetImpressions(job, 0);
     r.impressions = 0;
-    if (own)
-      papplDeviceClose(own);
-    own = attempt < max_attempts ? reconnect(r) : nullptr;
-    if (!own)
-      break;
   }
   if (own)
     papplDeviceClose(own);
   papplJobDeletePrintOptions(o);
 
-  if (cancelled(r))
+  if (cancelled(r)) {
+    ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
     return true; // PAPPL marks the job canceled
+  }
   if (r.failed || r.hung_up) {
     papplJobSetReasons(job, r.failed ? PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR : PAPPL_JREASON_ABORTED_BY_SYSTEM,
                        PAPPL_JREASON_PRINTER_STOPPED);
     papplJobSetMessage(job, "%s", r.why.c_str());
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", r.why.c_str());
+    ovik_app_save_ended(job, IPP_JSTATE_ABORTED, ovik_app_state_path());
     return false;
   }
   papplJobSetMessage(job, "Printed");
+  ovik_app_save_ended(job, IPP_JSTATE_COMPLETED, ovik_app_state_path());
   return true;
 }

@@ -10,12 +10,28 @@
  * runs is ours (system.cpp), the drivers are in driver.cpp and a job's way
  * to the printer in job.cpp.
  */
+#include <string>
+#include <vector>
+
 #include "ovik_app.h"
 
 int main(int argc, char *argv[])
 {
+  // PAPPL 1.3.1's main loop keeps "-n COPIES" as an option no request
+  // carries (num-copies): it is handed on as the copies attribute.
+  std::vector<std::string> words(argv, argv + argc);
+  for (size_t i = 1; i + 1 < words.size(); i++)
+    if (words[i] == "-n") {
+      words[i] = "-o";
+      words[i + 1] = "copies=" + words[i + 1];
+    }
+  std::vector<char *> args;
+  for (std::string &w : words)
+    args.push_back(w.data());
+  args.push_back(nullptr);
+
   int num_drivers = 0;
   pappl_pr_driver_t *drivers = ovik_app_drivers(&num_drivers);
-  return papplMainloop(argc, argv, OVIK_VERSION, "ovik-printer-app " OVIK_VERSION, num_drivers, drivers,
+  return papplMainloop(argc, args.data(), OVIK_VERSION, "ovik-printer-app " OVIK_VERSION, num_drivers, drivers,
                        ovik_app_autoadd_cb, ovik_app_driver_cb, nullptr, nullptr, ovik_app_system_cb, nullptr, nullptr);
 }

@@ -113,7 +113,8 @@ struct printer_state {
   std::mutex lock;                          /* guards shown and paused_by_us */
   unsigned shown = 0;                       /* the conditions shown in printer-state-reasons */
   bool paused_by_us = false;                /* the monitor stopped the queue for a condition */
-  device_port port;                         /* a job's way to the printer */
+  std::mutex job_lock;                      /* held by the job that prints (job.cpp) */
+  std::atomic<int> jobs_inside{0};          /* our filter's runs, printing or waiting for job_lock */
   std::atomic<bool> port_active{false};     /* a job or a tool is using the printer */
   std::atomic<long long> write_since_ms{0}; /* a write under way since (steady clock), or 0 */
   /* The monitor (monitor.cpp): its thread, and what only it touches. */
@@ -187,6 +188,20 @@ bool ovik_app_operation_cb(pappl_client_t *client, void *data);
 /* Saves the system state whole or not at all (a new file, then renamed);
  * data is the file name. */
 bool ovik_app_save_cb(pappl_system_t *system, void *data);
+
+/* Saves at once a job our filter has ended, in the state it ends in (PAPPL
+ * removes its document right after; a state saved before would print it
+ * again after a crash, or abort it for its missing document). */
+void ovik_app_save_ended(pappl_job_t *job, ipp_jstate_t state, const char *path);
+
+/* The state file's path (system.cpp). */
+const char *ovik_app_state_path();
+
+/* True when the last save had a job whose document had not yet come. */
+bool ovik_app_save_incomplete();
+
+/* Saves the state soon, on a thread of its own (from where PAPPL holds locks). */
+void ovik_app_save_soon(pappl_system_t *system, const char *path);
 
 /* Loads the state; jobs that were printing when the server stopped are
  * printed again from their first page. */

@@ -19,12 +19,15 @@
  * but never starts them).
  */
 #include <algorithm>
+#include <atomic>
+#include <map>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 #include <fcntl.h>
 #include <unistd.h>
@@ -32,6 +35,15 @@
 #include "ovik_app.h"
 
 namespace {
+
+/* A job was saved before its document came: save again soon. */
+std::atomic<bool> incomplete_job{false};
+
+/* Jobs our filter has ended that PAPPL still shows as printing, with the
+ * state they end in (by printer and job ID): saved so, before PAPPL removes
+ * their documents. */
+std::mutex ended_lock;
+std::map<std::pair<int, int>, ipp_jstate_t> ended;
 
 /* The printers as the driver knows them, for the save. */
 std::mutex registry_lock;
@@ -183,6 +195,15 @@ void save_job(pappl_job_t *job, void *data)
   std::vector<std::pair<std::string, std::string>> o;
   auto add = [&](const char *key, const std::string &v) { o.emplace_back(key, v); };
   ipp_jstate_t state = papplJobGetState(job);
+  std::pair<int, int> key{papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)};
+  {
+    std::lock_guard<std::mutex> hold(ended_lock);
+    auto e = ended.find(key);
+    if (e != ended.end() && state == IPP_JSTATE_PROCESSING)
+      state = e->second;
+    else if (e != ended.end())
+      ended.erase(e); // PAPPL has ended it too
+  }
   if (papplJobIsCanceled(job))
     state = IPP_JSTATE_CANCELED;
   else if (state == IPP_JSTATE_PROCESSING)
@@ -210,6 +231,8 @@ void save_job(pappl_job_t *job, void *data)
     add("imcompleted", std::to_string(n));
 
   char path[1024];
+  if (state < IPP_JSTATE_STOPPED && !papplJobGetFilename(job))
+    incomplete_job = true;
   if (state < IPP_JSTATE_STOPPED) {
     ipp_t *attrs = ippNew();
     auto keep = [&](const char *name) {
@@ -328,9 +351,12 @@ void ovik_app_registry_remove(printer_state *st)
   registry.erase(std::remove(registry.begin(), registry.end(), st), registry.end());
 }
 
-/* Writes the state into a new file beside the old one, then puts it in its place. */
+/* Writes the state into a new file beside the old one, then puts it in its
+ * place; one save at a time (PAPPL's main loop saves, and a new job). */
 bool ovik_app_save_cb(pappl_system_t *system, void *data)
 {
+  static std::mutex one_at_a_time;
+  std::lock_guard<std::mutex> hold_save(one_at_a_time);
   const char *path = static_cast<const char *>(data);
   std::string temporary = std::string(path) + ".new";
   int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -342,6 +368,7 @@ bool ovik_app_save_cb(pappl_system_t *system, void *data)
       close(fd);
     return false;
   }
+  incomplete_job = false;
   state_writer w{fp};
   w.line("DNSSDName", text([&](char *b, size_t n) { return papplSystemGetDNSSDName(system, b, n); }));
   w.line("Location", text([&](char *b, size_t n) { return papplSystemGetLocation(system, b, n); }));
@@ -396,6 +423,52 @@ bool ovik_app_save_cb(pappl_system_t *system, void *data)
   }
   papplLog(system, PAPPL_LOGLEVEL_INFO, "Saved system state to '%s'.", path);
   return true;
+}
+
+/* A save on the saver's own thread, as soon as it can. The saver lives as
+ * long as the process: what it waits on is never destroyed (a condition
+ * variable destroyed at exit with a thread waiting on it hangs the exit). */
+void ovik_app_save_soon(pappl_system_t *system, const char *path)
+{
+  struct saver {
+    std::mutex lock;
+    std::condition_variable wanted;
+    bool due = false;
+  };
+  static saver *s = nullptr;
+  static std::once_flag started;
+  std::call_once(started, [system, path] {
+    s = new saver;
+    std::thread([system, path] {
+      std::unique_lock<std::mutex> hold(s->lock);
+      for (;;) {
+        s->wanted.wait(hold, [] { return s->due; });
+        s->due = false;
+        hold.unlock();
+        ovik_app_save_cb(system, const_cast<char *>(path));
+        hold.lock();
+      }
+    }).detach();
+  });
+  std::lock_guard<std::mutex> hold(s->lock);
+  s->due = true;
+  s->wanted.notify_one();
+}
+
+/* A job our filter has ended, saved at once in its final state. */
+void ovik_app_save_ended(pappl_job_t *job, ipp_jstate_t state, const char *path)
+{
+  {
+    std::lock_guard<std::mutex> hold(ended_lock);
+    ended[{papplPrinterGetID(papplJobGetPrinter(job)), papplJobGetID(job)}] = state;
+  }
+  ovik_app_save_cb(papplPrinterGetSystem(papplJobGetPrinter(job)), const_cast<char *>(path));
+}
+
+/* True when the last save had a job whose document had not yet come. */
+bool ovik_app_save_incomplete()
+{
+  return incomplete_job;
 }
 
 /* PAPPL's loader reads the file; a state saved by PAPPL itself (before this

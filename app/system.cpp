@@ -103,16 +103,41 @@ void default_places(std::string &spool, std::string &state)
     state = tmp + "/" + base_name + std::to_string(getuid()) + ".state";
 }
 
+/* The state file. */
+std::string state_path;
+
 /* PAPPL's events: a printer being deleted stops its monitor before PAPPL
- * takes the system's write lock to delete it. */
-void event_cb(pappl_system_t *, pappl_printer_t *printer, pappl_job_t *, pappl_event_t event, void *)
+ * takes the system's write lock to delete it; a new job is saved at once
+ * (PAPPL saves only when its main loop next wakes), so that a job a client
+ * was told of is never forgotten silently: after a crash before its document
+ * was saved with it, it shows as aborted. Events come with PAPPL's locks
+ * held: the save runs on a thread of its own. */
+void event_cb(pappl_system_t *system, pappl_printer_t *printer, pappl_job_t *, pappl_event_t event, void *)
 {
   if ((event & PAPPL_EVENT_PRINTER_DELETED) && printer)
     if (printer_state *st = ovik_app_state(printer))
       ovik_app_forget(*st);
+  if ((event & PAPPL_EVENT_JOB_CREATED) && papplSystemIsRunning(system))
+    ovik_app_save_soon(system, state_path.c_str());
+}
+
+/* Wakes PAPPL's main loop every second: it saves a changed state only when
+ * it wakes, and without this it may sleep up to 30 s. A job saved before
+ * its document came is saved again with it (PAPPL marks no change when a
+ * document is in). */
+bool wake_cb(pappl_system_t *system, void *)
+{
+  if (ovik_app_save_incomplete())
+    ovik_app_save_soon(system, state_path.c_str());
+  return true;
 }
 
 } // namespace
+
+const char *ovik_app_state_path()
+{
+  return state_path.c_str();
+}
 
 /* The system of the command line's options, with our drivers, filters,
  * request checks, state and pages. */
@@ -157,6 +182,8 @@ pappl_system_t *ovik_app_system_cb(int num_options, cups_option_t *options, void
     document_kind kind;
   } formats[] = {{spooled_pwg_format, document_kind::pwg_raster},
                  {spooled_urf_format, document_kind::apple_raster},
+                 {"image/pwg-raster", document_kind::pwg_raster},
+                 {"image/urf", document_kind::apple_raster},
                  {"image/png", document_kind::png},
                  {"image/jpeg", document_kind::jpeg},
                  {native_format, document_kind::native}};
@@ -174,12 +201,12 @@ pappl_system_t *ovik_app_system_cb(int num_options, cups_option_t *options, void
   ovik_app_add_pages(system);
 
   // The state: loaded, then saved whole after every change.
-  static std::string state_path;
   state_path = state;
   time_t loaded = time(nullptr);
   ovik_app_load_state(system, state_path.c_str());
   papplSystemSetSaveCallback(system, ovik_app_save_cb, const_cast<char *>(state_path.c_str()));
   papplSystemAddTimerCallback(system, time(nullptr), 0, ovik_app_resume_cb, nullptr);
+  papplSystemAddTimerCallback(system, time(nullptr) + 1, 1, wake_cb, nullptr);
 
   if (!option("private-server"))
     papplSystemAddListeners(system, option("listen-hostname"));

@@ -262,7 +262,10 @@ extern "C" ipp_state_t ippRead(http_t *http, ipp_t *ipp)
   using read_fn = ipp_state_t (*)(http_t *, ipp_t *);
   static read_fn real = reinterpret_cast<read_fn>(dlsym(RTLD_NEXT, "ippRead"));
   ipp_state_t state = real(http, ipp);
-  if (state == IPP_STATE_DATA && vet_system && http && httpGetState(http) == HTTP_STATE_POST_RECV)
+  // The server reads requests in the POST state; our sub-commands read
+  // responses, in a process without a system.
+  http_state_t hs = http ? httpGetState(http) : HTTP_STATE_ERROR;
+  if (state == IPP_STATE_DATA && vet_system && (hs == HTTP_STATE_POST_RECV || hs == HTTP_STATE_POST_SEND))
     vet(http, ipp);
   return state;
 }

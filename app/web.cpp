@@ -137,6 +137,8 @@ bool add_printer_page(pappl_client_t *client, void *data)
     cupsFreeOptions(n, form);
   }
 
+  if (!papplClientRespond(client, HTTP_STATUS_OK, nullptr, "text/html", 0, 0))
+    return false;
   papplClientHTMLHeader(client, papplClientGetLocString(client, "Add Printer"), 0);
   papplClientHTMLPuts(client,
                       "    <div class=\"content\">\n      <div class=\"row\">\n        <div class=\"col-12\">\n");

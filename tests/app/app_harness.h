@@ -8,6 +8,7 @@
 #define OVIK_APP_HARNESS_H
 
 #include <algorithm>
+#include <sstream>
 #include <chrono>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -16,6 +17,8 @@
 #include <thread>
 
 #include <cups/cups.h>
+#include <jpeglib.h>
+#include <png.h>
 
 #include "decoder.h"
 #include "filter_harness.h"
@@ -204,23 +207,51 @@ struct job_attr {
   std::string name, value;
 };
 
-/* A running ovik-printer-app server with its own folder. */
+/* The server command line the systemd unit ships (OVIK_SHIPPED_OPTIONS,
+ * read from the unit at build time), with a port, spool folder and log file
+ * of the test's. */
+inline std::vector<std::string> shipped_server_args(int port, const std::string &spool, const std::string &log)
+{
+  std::vector<std::string> args = {OVIK_PRINTER_APP_BIN, "server"};
+  std::istringstream words(OVIK_SHIPPED_OPTIONS);
+  for (std::string w; words >> w;) {
+    if (w.rfind("server-port=", 0) == 0)
+      w = "server-port=" + std::to_string(port);
+    else if (w.rfind("spool-directory=", 0) == 0)
+      w = "spool-directory=" + spool;
+    else if (w.rfind("log-file=", 0) == 0)
+      w = "log-file=" + log;
+    args.push_back(w);
+  }
+  return args;
+}
+
+/* A running ovik-printer-app server with its own folder, started as the
+ * systemd unit starts it. */
 struct app_server {
   temp_dir dir;
   int port = free_port();
   pid_t pid = -1;
 
-  app_server()
+  app_server() { start(); }
+  ~app_server() { stop(pid); }
+
+  /* Starts the server (again, after kill) on the same folder and port. */
+  void start()
   {
     mkdir(dir.file("spool").c_str(), 0700);
-    pid = spawn({OVIK_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port), "-o",
-                 "listen-hostname=localhost", "-o", "server-options=no-tls", "-o",
-                 "spool-directory=" + dir.file("spool"), "-o", "log-file=" + dir.file("log"), "-o", "log-level=debug"},
-                env(), dir.file("server.out"));
+    pid = spawn(shipped_server_args(port, dir.file("spool"), dir.file("log")), env(), dir.file("server.out"));
     // Only then may sub-commands run: one that finds no server starts one.
     eventually([&] { return port_open(port) && access(dir.file("ovik-printer-app.sock").c_str(), F_OK) == 0; }, 15s);
   }
-  ~app_server() { stop(pid); }
+
+  /* Ends the server at once, as a power cut or kill -9 does. */
+  void kill_now()
+  {
+    kill(pid, SIGKILL);
+    wait_for(pid, 5s);
+    pid = -1;
+  }
 
   /* Where this instance keeps its state file and control socket. */
   std::map<std::string, std::string> env() const
@@ -272,7 +303,7 @@ struct app_server {
   /* Sends an IPP request for a printer; the response (caller frees). */
   ipp_t *request(ipp_t *req, const std::string &printer, const std::string &file = "") const
   {
-    http_t *http = httpConnect2("localhost", port, nullptr, AF_UNSPEC, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
+    http_t *http = httpConnect2("127.0.0.1", port, nullptr, AF_INET, HTTP_ENCRYPTION_NEVER, 1, 30000, nullptr);
     if (!http) {
       ippDelete(req);
       return nullptr;
@@ -283,33 +314,75 @@ struct app_server {
     return resp;
   }
 
-  /* Prints a file with job attributes; the job id, or 0. */
-  int print(const std::string &printer, const std::string &file, const char *format,
-            const std::vector<job_attr> &attrs = {}) const
+  /* Adds attributes to a group of a request: numbers as integers, finishings
+   * as an enum, media-type inside media-col, the rest as keywords. */
+  static void add_attrs(ipp_t *req, ipp_tag_t group, const std::vector<job_attr> &attrs)
   {
-    ipp_t *req = new_request(IPP_OP_PRINT_JOB, printer);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
     for (const job_attr &a : attrs) {
       bool number = !a.value.empty() && a.value.find_first_not_of("-0123456789") == std::string::npos;
       if (a.name == "media-type") {
         ipp_t *col = ippNew();
         ippAddString(col, IPP_TAG_ZERO, IPP_TAG_KEYWORD, "media-type", nullptr, a.value.c_str());
-        ippAddCollection(req, IPP_TAG_JOB, "media-col", col);
+        ippAddCollection(req, group, "media-col", col);
         ippDelete(col);
-      } else if (a.name == "finishings") {
-        ippAddInteger(req, IPP_TAG_JOB, IPP_TAG_ENUM, "finishings", atoi(a.value.c_str()));
+      } else if (a.name.rfind("finishings", 0) == 0) {
+        ippAddInteger(req, group, IPP_TAG_ENUM, a.name.c_str(), atoi(a.value.c_str()));
       } else if (number) {
-        ippAddInteger(req, IPP_TAG_JOB, IPP_TAG_INTEGER, a.name.c_str(), atoi(a.value.c_str()));
+        ippAddInteger(req, group, IPP_TAG_INTEGER, a.name.c_str(), atoi(a.value.c_str()));
       } else {
-        ippAddString(req, IPP_TAG_JOB, IPP_TAG_KEYWORD, a.name.c_str(), nullptr, a.value.c_str());
+        ippAddString(req, group, IPP_TAG_KEYWORD, a.name.c_str(), nullptr, a.value.c_str());
       }
     }
-    ipp_t *resp = request(req, printer, file);
+  }
+
+  /* Sends a request of op with attributes (job attributes, or printer
+   * attributes for Set-Printer-Attributes) and a file; the response. */
+  ipp_t *send(ipp_op_t op, const std::string &printer, const std::vector<job_attr> &attrs, const char *format = nullptr,
+              const std::string &file = "") const
+  {
+    ipp_t *req = new_request(op, printer);
+    if (format)
+      ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, format);
+    add_attrs(req, op == IPP_OP_SET_PRINTER_ATTRIBUTES ? IPP_TAG_PRINTER : IPP_TAG_JOB, attrs);
+    return request(req, printer, file);
+  }
+
+  /* Prints a file with job attributes; the job id, or 0. */
+  int print(const std::string &printer, const std::string &file, const char *format,
+            const std::vector<job_attr> &attrs = {}) const
+  {
+    ipp_t *resp = send(IPP_OP_PRINT_JOB, printer, attrs, format, file);
     int id = 0;
     if (resp && ippGetStatusCode(resp) <= IPP_STATUS_OK_EVENTS_COMPLETE)
       id = ippGetInteger(ippFindAttribute(resp, "job-id", IPP_TAG_INTEGER), 0);
     ippDelete(resp);
     return id;
+  }
+
+  /* A job attribute as text ("" when missing). */
+  std::string job_attr_text(const std::string &printer, int job, const char *name) const
+  {
+    ipp_t *req = new_request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
+    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
+    ipp_t *resp = request(req, printer);
+    char text[1024] = "";
+    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
+      ippAttributeString(a, text, sizeof text);
+    ippDelete(resp);
+    return text;
+  }
+
+  /* A printer attribute as text ("" when missing). */
+  std::string printer_attr_text(const std::string &printer, const char *name) const
+  {
+    ipp_t *req = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
+    ipp_t *resp = request(req, printer);
+    char text[4096] = "";
+    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
+      ippAttributeString(a, text, sizeof text);
+    ippDelete(resp);
+    return text;
   }
 
   /* Cancels a job; true when the server took the request. */
@@ -350,19 +423,142 @@ struct app_server {
   }
 
   /* The printer's printer-state-reasons, joined by commas. */
-  std::string reasons(const std::string &printer) const
+  std::string reasons(const std::string &printer) const { return printer_attr_text(printer, "printer-state-reasons"); }
+
+  /* True when the printer's printer-state-reasons hold reason. */
+  bool has_reason(const std::string &printer, const std::string &reason) const
   {
-    ipp_t *req = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "printer-state-reasons");
-    ipp_t *resp = request(req, printer);
-    std::string text;
-    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, "printer-state-reasons", IPP_TAG_KEYWORD) : nullptr)
-      for (int i = 0; i < ippGetCount(a); i++)
-        text += (i ? "," : "") + std::string(ippGetString(a, i, nullptr));
-    ippDelete(resp);
-    return text;
+    return ("," + reasons(printer) + ",").find("," + reason + ",") != std::string::npos;
   }
 };
+
+/* ---------- images ---------- */
+
+/* One pixel of a test image: colour and alpha, 0 to 255. */
+struct rgba {
+  uint8_t r, g, b, a;
+};
+
+/* Writes a PNG of any form: color_type and bit_depth as libpng names them
+ * (PNG_COLOR_TYPE_PALETTE takes a palette of the image's colours, with a
+ * tRNS chunk when one of them is transparent; gray forms take r). */
+inline void write_png_file(const std::string &path, unsigned w, unsigned h, int color_type, int depth,
+                           const std::function<rgba(unsigned, unsigned)> &pixel)
+{
+  FILE *fp = fopen(path.c_str(), "wb");
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png_create_info_struct(png);
+  png_init_io(png, fp);
+  png_set_IHDR(png, info, w, h, depth, color_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  std::vector<rgba> palette;
+  if (color_type == PNG_COLOR_TYPE_PALETTE) {
+    for (unsigned y = 0; y < h; y++)
+      for (unsigned x = 0; x < w; x++) {
+        rgba p = pixel(x, y);
+        if (std::none_of(palette.begin(), palette.end(),
+                         [&](const rgba &q) { return q.r == p.r && q.g == p.g && q.b == p.b && q.a == p.a; }))
+          palette.push_back(p);
+      }
+    std::vector<png_color> colors;
+    std::vector<png_byte> alphas;
+    for (const rgba &p : palette) {
+      colors.push_back({p.r, p.g, p.b});
+      alphas.push_back(p.a);
+    }
+    png_set_PLTE(png, info, colors.data(), static_cast<int>(colors.size()));
+    if (std::any_of(alphas.begin(), alphas.end(), [](png_byte a) { return a != 255; }))
+      png_set_tRNS(png, info, alphas.data(), static_cast<int>(alphas.size()), nullptr);
+  }
+  png_write_info(png, info);
+  int channels = color_type == PNG_COLOR_TYPE_RGB          ? 3
+                 : color_type == PNG_COLOR_TYPE_RGBA       ? 4
+                 : color_type == PNG_COLOR_TYPE_GRAY_ALPHA ? 2
+                                                           : 1;
+  unsigned max = (1u << depth) - 1;
+  std::vector<uint8_t> row(w * channels * 2 + 8);
+  for (unsigned y = 0; y < h; y++) {
+    std::fill(row.begin(), row.end(), 0);
+    for (unsigned x = 0; x < w; x++) {
+      rgba p = pixel(x, y);
+      unsigned values[4] = {p.r, p.g, p.b, p.a};
+      if (color_type == PNG_COLOR_TYPE_GRAY || color_type == PNG_COLOR_TYPE_GRAY_ALPHA)
+        values[1] = p.a;
+      if (color_type == PNG_COLOR_TYPE_PALETTE) {
+        for (size_t i = 0; i < palette.size(); i++)
+          if (palette[i].r == p.r && palette[i].g == p.g && palette[i].b == p.b && palette[i].a == p.a)
+            values[0] = static_cast<unsigned>(i);
+      }
+      for (int c = 0; c < channels; c++) {
+        unsigned v = color_type == PNG_COLOR_TYPE_PALETTE ? values[c] : (values[c] * max + 127) / 255;
+        size_t bit = (size_t(x) * channels + c) * depth;
+        if (depth == 16) {
+          row[bit / 8] = static_cast<uint8_t>(v >> 8);
+          row[bit / 8 + 1] = static_cast<uint8_t>(v);
+        } else if (depth == 8) {
+          row[bit / 8] = static_cast<uint8_t>(v);
+        } else {
+          row[bit / 8] |= static_cast<uint8_t>(v << (8 - depth - bit % 8));
+        }
+      }
+    }
+    png_write_row(png, row.data());
+  }
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  fclose(fp);
+}
+
+/* Writes a JPEG of gray or colour pixels at a quality. */
+inline void write_jpeg_file(const std::string &path, unsigned w, unsigned h, bool color, int quality,
+                            const std::function<rgba(unsigned, unsigned)> &pixel)
+{
+  FILE *fp = fopen(path.c_str(), "wb");
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  jpeg_stdio_dest(&c, fp);
+  c.image_width = w;
+  c.image_height = h;
+  c.input_components = color ? 3 : 1;
+  c.in_color_space = color ? JCS_RGB : JCS_GRAYSCALE;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, quality, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  std::vector<uint8_t> row(w * 3);
+  while (c.next_scanline < h) {
+    for (unsigned x = 0; x < w; x++) {
+      rgba p = pixel(x, c.next_scanline);
+      if (color) {
+        row[3 * x] = p.r;
+        row[3 * x + 1] = p.g;
+        row[3 * x + 2] = p.b;
+      } else {
+        row[x] = p.r;
+      }
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&c, rows, 1);
+  }
+  jpeg_finish_compress(&c);
+  jpeg_destroy_compress(&c);
+  fclose(fp);
+}
+
+/* The rows of the first bitmap packet of a stream (1-bit, as sent), with
+ * their bytes per line; empty when there is none. */
+inline bytes first_bitmap(const bytes &stream, uint32_t *bytes_per_line = nullptr)
+{
+  for (const decode_record &r : decode_stream(stream).records)
+    if (r.effect == paper_effect::bitmap) {
+      if (bytes_per_line)
+        *bytes_per_line = r.row_bytes;
+      return bytes(stream.begin() + static_cast<long>(r.data_offset),
+                   stream.begin() + static_cast<long>(r.data_offset + r.data_length));
+    }
+  return {};
+}
 
 /* ---------- pages ---------- */
 

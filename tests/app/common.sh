@@ -23,14 +23,31 @@ free_port() {
   echo 0
 }
 
-# Starts the application server on a free loopback port (left in app_port),
-# its state, spool and log in $work/app; returns once it answers.
+# The shipped server options (those of the systemd unit, OVIK_SHIPPED_OPTIONS
+# from the build) with this test's port, spool folder and log file.
+shipped_options() {
+  local word
+  for word in $OVIK_SHIPPED_OPTIONS; do
+    case "$word" in
+      server-port=*) echo "server-port=$app_port" ;;
+      spool-directory=*) echo "spool-directory=$work/app/spool" ;;
+      log-file=*) echo "log-file=$work/app/log" ;;
+      -o) echo "-o" ;;
+      *) echo "$word" ;;
+    esac
+  done
+}
+
+# Starts the application server on a free loopback port (left in app_port)
+# with the shipped options, its state, spool and log in $work/app; returns
+# once it answers.
 start_app() {
+  local options
   mkdir -p "$work/app/spool"
   app_port=$(free_port)
-  SNAP_COMMON="$work/app" XDG_CONFIG_HOME="$work/app" HOME="$work/app" "$app" server \
-    -o server-port="$app_port" -o listen-hostname=localhost -o server-options=no-tls \
-    -o spool-directory="$work/app/spool" -o log-file="$work/app/log" -o log-level=debug \
+  [ -n "${OVIK_SHIPPED_OPTIONS:-}" ] || { fail "OVIK_SHIPPED_OPTIONS is not set"; exit 1; }
+  mapfile -t options < <(shipped_options)
+  SNAP_COMMON="$work/app" XDG_CONFIG_HOME="$work/app" HOME="$work/app" "$app" server "${options[@]}" \
     > "$work/app/server.out" 2>&1 &
   pids+=($!)
   for _ in $(seq 150); do

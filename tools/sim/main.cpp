@@ -79,6 +79,9 @@ faults:
                         end or until the state file is rewritten (paper loaded);
                         requests ending after byte N are answered so
   --disconnect-after N  read N bytes of a job, then close the connection
+  --disconnect-times K  only in the first K jobs that get so far (default: all)
+  --pause-after N       after N bytes of a job, read nothing for a while (a
+  --pause-for SECONDS   printer that is busy or stuck): that long (default 12)
   --drain-rate N        read at most N bytes per second, with a small receive
                         buffer, so the sender blocks
   --buffer N            offline (paper out, cover open, an error), take at
@@ -119,6 +122,9 @@ struct sim_settings {
   uint32_t width = 0;
   long long paper_out_after = -1;
   long long disconnect_after = -1;
+  long long disconnect_times = -1; /* negative: every job */
+  long long pause_after = -1;
+  double pause_for = 12;
   long long drain_rate = 0;
   long long buffer = 4096; /* bytes taken while offline; negative: no limit */
   double refuse_for = 0;   /* seconds; negative: the whole run */
@@ -203,7 +209,18 @@ struct sim_job {
   file_identity paper_out_file;
   const char *end = nullptr;
   bool replies_failed = false;
+  steady::time_point paused_since{}; /* --pause-after reached */
+  bool paused = false;
 };
+
+/* Jobs hung up by --disconnect-after so far. */
+long long disconnects_done = 0;
+
+/* True while --disconnect-after still applies. */
+bool disconnect_armed(const sim_settings &s)
+{
+  return s.disconnect_after >= 0 && (s.disconnect_times < 0 || disconnects_done < s.disconnect_times);
+}
 
 /* The offset of "now": after every byte received. */
 constexpr size_t now_offset = SIZE_MAX;
@@ -357,8 +374,21 @@ size_t read_allowance(const sim_settings &s, sim_job &job, steady::time_point no
   } else {
     job.stopped_at = SIZE_MAX;
   }
-  if (s.disconnect_after >= 0)
+  if (disconnect_armed(s))
     allow = std::min(allow, size_t(s.disconnect_after) - job.bytes.size());
+  // Past --pause-after the printer reads nothing for --pause-for seconds.
+  if (s.pause_after >= 0) {
+    if (job.bytes.size() < size_t(s.pause_after)) {
+      allow = std::min(allow, size_t(s.pause_after) - job.bytes.size());
+    } else {
+      if (!job.paused) {
+        job.paused = true;
+        job.paused_since = now;
+      }
+      if (seconds_between(job.paused_since, now) < s.pause_for)
+        allow = 0;
+    }
+  }
   allow = std::min(allow, max_job_bytes - job.bytes.size());
   if (s.drain_rate > 0) {
     double earned = seconds_between(job.started, now) * double(s.drain_rate);
@@ -386,7 +416,8 @@ void serve_job(const sim_settings &s, sim_job &job, steady::time_point deadline)
       job.end = "stopped";
       break;
     }
-    if (s.disconnect_after >= 0 && job.bytes.size() >= size_t(s.disconnect_after)) {
+    if (disconnect_armed(s) && job.bytes.size() >= size_t(s.disconnect_after)) {
+      disconnects_done++;
       job.end = "disconnect";
       may_answer = false;
       break;
@@ -536,6 +567,12 @@ int parse_arguments(int argc, char **argv, sim_settings &s)
       ok = parse_count(value, 0, (long long)max_job_bytes, s.paper_out_after);
     } else if (arg == "--disconnect-after") {
       ok = parse_count(value, 0, (long long)max_job_bytes, s.disconnect_after);
+    } else if (arg == "--disconnect-times") {
+      ok = parse_count(value, 0, 1000000, s.disconnect_times);
+    } else if (arg == "--pause-after") {
+      ok = parse_count(value, 0, (long long)max_job_bytes, s.pause_after);
+    } else if (arg == "--pause-for") {
+      ok = parse_seconds(value, s.pause_for);
     } else if (arg == "--buffer") {
       ok = value == std::string("-1") || parse_count(value, 0, (long long)max_job_bytes, s.buffer);
       if (value == std::string("-1"))
