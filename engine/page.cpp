@@ -1,7 +1,9 @@
 /*
  * page.cpp - page rendering: a page arrives whole or row by row into its
  * buffer, then every copy goes out as a page header packet and a bitmap
- * packet, less the blank rows at the bottom when paper saving is on.
+ * packet, less the blank rows at the bottom when paper saving is on, and on
+ * continuous paper less the blank rows above its first dot and in its long
+ * blank runs when the settings ask for it.
  */
 #include "page.h"
 
@@ -40,6 +42,54 @@ void DoSavePaper(const uint8_t *buffer, uint64_t *data_size, uint32_t width, uin
     kept--;
   *data_size -= (*row_count - kept) * r;
   *row_count = kept;
+}
+
+/* Paper saving at the top and inside a page, with the blank-row test of the
+ * bottom trim: the blank rows above the first dot beyond top_rows are
+ * skipped (the result is the row where the page now begins), and
+ * every blank run between two dots longer than gap_rows keeps only its first
+ * gap_rows rows, the rows below it moving up in place. A negative top_rows
+ * keeps the top, a gap_rows of 0 or less every run. The rows below the last
+ * dot are the bottom trim's and stay as they are. */
+uint64_t DoSavePaperTop(uint8_t *buffer, uint64_t *data_size, uint32_t width, uint64_t *row_count, int64_t top_rows,
+                        int64_t gap_rows)
+{
+  uint64_t n = *row_count;
+  if (n == 0)
+    return 0;
+  uint64_t r = *data_size / n;
+  uint64_t t = std::min<uint64_t>(width / 8, r);
+  auto blank = [&](uint64_t y) { return blank_row(buffer + y * r, t); };
+  uint64_t first = 0;
+  while (first < n && blank(first))
+    first++;
+  if (gap_rows > 0 && first < n) {
+    uint64_t last = n - 1;
+    while (blank(last))
+      last--;
+    // Rows [block, y) are kept and not yet moved; they go to row kept.
+    uint64_t kept = first + 1, block = first + 1, run = 0;
+    auto move_block = [&](uint64_t end) {
+      if (kept != block)
+        std::memmove(buffer + kept * r, buffer + block * r, (end - block) * r);
+      kept += end - block;
+    };
+    for (uint64_t y = first + 1; y < last; y++) {
+      if (!blank(y)) {
+        run = 0;
+      } else if (++run > static_cast<uint64_t>(gap_rows)) {
+        move_block(y);
+        block = y + 1;
+      }
+    }
+    move_block(n);
+    n = kept;
+  }
+  uint64_t skip = top_rows >= 0 && first > static_cast<uint64_t>(top_rows) ? first - top_rows : 0;
+  skip = std::min(skip, n);
+  *row_count = n - skip;
+  *data_size = *row_count * r;
+  return skip;
 }
 
 /* NumCopies 0 is the printer's default, as IPP clients write it: one copy. */
@@ -112,15 +162,27 @@ int ovik_page_end(ovik_printer_dev *job)
   // The rows the front end did not give are blank.
   std::memset(job->page_buf + job->page_rows * page.bytes_per_line, 0,
               data_size - job->page_rows * page.bytes_per_line);
+  // The top and the long blank runs, once for all copies; only continuous
+  // paper, where no label or mark fixes where the content lies.
+  const uint8_t *top = job->page_buf;
+  if (s.papertype == 0 && (s.papersavetop >= 0 || s.papersavegap > 0)) {
+    int64_t top_rows = s.papersavetop >= 0 ? mm_to_dots(s.papersavetop, s.dot_unit) : -1;
+    int64_t gap_rows = s.papersavegap > 0 ? mm_to_dots(s.papersavegap, s.dot_unit) : 0;
+    uint64_t given = rows;
+    uint64_t from = DoSavePaperTop(job->page_buf, &data_size, page.width, &rows, top_rows, gap_rows);
+    top += from * page.bytes_per_line;
+    job_trace(job, "\tDoSavePaperTop: %llu of %llu rows kept, from row %llu.\n", static_cast<unsigned long long>(rows),
+              static_cast<unsigned long long>(given), static_cast<unsigned long long>(from));
+  }
   uint32_t copies = ovik_page_copies(&page);
   for (uint32_t copy = 0; copy < copies; copy++) {
     if (job->io.cancel_between_copies && ovik_job_cancelled(job))
       break;
     start_page(job);
     if (s.papersavebottom != 0)
-      DoSavePaper(job->page_buf, &data_size, page.width, &rows);
+      DoSavePaper(top, &data_size, page.width, &rows);
     send_page_header_packet(job, page.bytes_per_line, rows, page_flags(s));
-    printbitmap(job, job->page_buf, page.bytes_per_line, rows);
+    printbitmap(job, top, page.bytes_per_line, rows);
     end_page(job);
     if (job->out.error)
       break;
