@@ -202,13 +202,15 @@ const char *testpage_cb(pappl_printer_t *printer, char *buffer, size_t size)
 
 /* ---------- driver data ---------- */
 
-/* Adds a vendor option's default and supported values to the driver's attributes. */
+/* Adds a vendor option's default (the one the PPDs offer) and supported
+ * values to the driver's attributes. */
 void add_vendor_attrs(ipp_t *attrs, const ovik_keyword &row)
 {
   std::string dflt = std::string(row.ipp_name) + "-default";
   std::string supp = std::string(row.ipp_name) + "-supported";
+  const char *offered = ovik_keyword_offered_default(&row);
   if (row.ipp_integer) {
-    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, dflt.c_str(), atoi(row.default_value));
+    ippAddInteger(attrs, IPP_TAG_PRINTER, IPP_TAG_INTEGER, dflt.c_str(), atoi(offered));
     ippAddRange(attrs, IPP_TAG_PRINTER, supp.c_str(), row.min, row.max);
     return;
   }
@@ -216,7 +218,7 @@ void add_vendor_attrs(ipp_t *attrs, const ovik_keyword &row)
   const char *default_keyword = nullptr;
   for (int i = 0; i < row.num_choices; i++) {
     keywords.push_back(row.choices[i].ipp);
-    if (std::strcmp(row.choices[i].value, row.default_value) == 0)
+    if (std::strcmp(row.choices[i].value, offered) == 0)
       default_keyword = row.choices[i].ipp;
   }
   ippAddString(attrs, IPP_TAG_PRINTER, IPP_TAG_KEYWORD, dflt.c_str(), nullptr, default_keyword);

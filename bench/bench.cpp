@@ -8,12 +8,15 @@
  *
  * Writes the benchmark jobs as CUPS raster, runs the filter and its
  * references as separate processes (through ovik-bench-spawn, which takes
- * their wall time, CPU time and peak resident set), times the packet CRC and
- * the writer in-process, and prints one table. Every figure is a ratio of
- * medians of N runs of both sides, taken in turn in the same run of this
- * program, after one warm-up run of each side.
+ * their wall time, CPU time and peak resident set), times the packet CRC,
+ * the writer and the top and gap trim in-process, and prints one table.
+ * Every figure is a ratio of medians of N runs of both sides, taken in turn
+ * in the same run of this program, after one warm-up run of each side. A
+ * second table gives the paper receipts take, with the trim off and on
+ * (paper.cpp).
  */
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -36,6 +39,9 @@
 #include "content.h"
 #include "job.h"
 #include "packet.h"
+#include "page.h"
+#include "paper.h"
+#include "sequence.h"
 #include "spooler.h"
 
 namespace {
@@ -306,9 +312,10 @@ table_row memory_row(const std::string &figure, const costs &ours, size_t page)
 }
 
 /* Prints the rows under a header, each column as wide as its widest cell. */
-void print_table(const std::vector<table_row> &rows)
+void print_table(const std::vector<table_row> &rows,
+                 const std::array<const char *, 7> &head = {"figure", "ours", "reference", "ratio", "cpu ratio", "goal",
+                                                            ""})
 {
-  const char *head[] = {"figure", "ours", "reference", "ratio", "cpu ratio", "goal", ""};
   size_t width[7] = {};
   auto cells = [](const table_row &r) {
     return std::vector<const std::string *>{&r.figure,    &r.ours, &r.reference, &r.ratio,
@@ -402,9 +409,9 @@ int main(int argc, char **argv)
          trace.c_str());
 
   // The programs.
-  auto ours = [&](const std::string &in, bool traced) {
+  auto ours = [&](const std::string &in, bool traced, const std::string &options = "") {
     return command{
-        {filter, "1", "bench", "receipt", "1", ""},
+        {filter, "1", "bench", "receipt", "1", options},
         {"PPD=" OVIK_BENCH_PPD, "OVIK_TRACE=" + (traced ? trace : std::string()), "OVIK_HOLD=" + in_work("hold")},
         in};
   };
@@ -432,6 +439,14 @@ int main(int argc, char **argv)
   for (const reference_filter &f : references)
     single.push_back(theirs(f, one_page));
   std::vector<costs> one = measure(single, runs);
+  // The top and gap trim: the PPD's 2 mm top alone, and with a 10 mm and a
+  // 5 mm gap (the page's section gaps are 5 mm and a row), against no trim.
+  const int trim_gaps[] = {0, 10, 5};
+  std::vector<command> trimmed;
+  for (int gap : trim_gaps)
+    trimmed.push_back(ours(jobs[0], false, "PaperSaveGap=" + std::to_string(gap)));
+  trimmed.push_back(ours(jobs[0], false, "PaperSaveTop=-1"));
+  std::vector<costs> trim = measure(trimmed, runs);
 
   std::vector<table_row> rows;
   for (int v = 0; v < 2; v++)
@@ -534,7 +549,60 @@ int main(int argc, char **argv)
                     format("%.2f", text_only / plain), "", "record", ""});
   }
 
+  // 8: the top and gap trim of one page of the job, in this process, after
+  // its bottom trim as the filter does it, against the filter's time a page.
+  const float dot = 25.4f / 203;
+  auto trim_ns = [&](int gap_mm) {
+    std::vector<row_span> spans;
+    spans.reserve(page_rows);
+    uint64_t size = 0, kept = 0;
+    return median_ns(
+        samples,
+        [&] {
+          DoSavePaperTop(page.data(), &size, bench::dots, &kept, mm_to_dots(2, dot),
+                         gap_mm ? mm_to_dots(gap_mm, dot) : 0, spans);
+          asm volatile("" : : "r"(kept), "r"(spans.data()) : "memory");
+        },
+        [&] {
+          size = page_bytes;
+          kept = page_rows;
+          DoSavePaper(page.data(), &size, bench::dots, &kept);
+        });
+  };
+  double per_page_ms = job[0][0].wall_ms / job_pages;
+  for (size_t k = 0; k < std::size(trim_gaps); k++) {
+    std::string what = trim_gaps[k] ? "top 2 mm, gap " + std::to_string(trim_gaps[k]) + " mm" : "top 2 mm";
+    rows.push_back(time_row(label(8, "50 pages, v3: ") + what + " / no trim", trim[k], trim.back(), 1.02));
+    double ms_trim = trim_ns(trim_gaps[k]) / 1e6;
+    rows.push_back({label(8, "trim of one page, ") + what + " / filter a page, v3", format("%.4f ms", ms_trim),
+                    format("%.3f ms", per_page_ms), format("%.3f", ms_trim / per_page_ms), "", "<= 0.02",
+                    ms_trim <= 0.02 * per_page_ms ? "met" : "MISSED"});
+  }
+
   print_table(rows);
+
+  // The paper: what receipts take with the trim off and on.
+  bench::runner run_program = [&](const std::vector<std::string> &argv, const std::vector<std::string> &env,
+                                  const std::string &in, const std::string &out) {
+    return run(command{argv, env, in, out}).status;
+  };
+  std::string missing;
+  std::vector<bench::paper_figure> paper = bench::paper_figures(work, filter, OVIK_BENCH_PPD, run_program, &missing);
+  printf("\npaper fed per receipt (ovik-decode's paper_fed_mm), against the height printed: trim off is\n"
+         "PaperSaveTop=-1 PaperSaveGap=0 (a PPD without the keywords), on is PaperSaveTop=2 (the PPD default)\n"
+         "PaperSaveGap=10; content runs from the first to the last dotted row, less the blank runs longer\n"
+         "than the gap, and the trim may keep 2 mm above it and 10 mm of each such run\n\n");
+  std::vector<table_row> paper_rows;
+  for (const bench::paper_figure &f : paper) {
+    double goal = f.content + f.margins + 1;
+    bool met = f.label ? f.on == f.off : f.on <= goal;
+    paper_rows.push_back({f.job, format("%.1f mm", f.on), format("%.1f mm", f.off), format("%.1f mm", f.content),
+                          format("%.1f mm", f.margins), f.label ? "= trim off" : format("<= %.1f mm", goal),
+                          met ? "met" : "MISSED"});
+  }
+  print_table(paper_rows, {"job", "trim on", "trim off", "content", "margins", "goal", ""});
+  if (!missing.empty())
+    printf("not measured: %s\n", missing.c_str());
   // The rasters stay for runs by hand; the large outputs go.
   unlink(trace.c_str());
   unlink(in_work("stdout").c_str());

@@ -8,12 +8,26 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "ovik_engine.h"
 
 /* Feed-step models send blank strips and dot lines with paper-feed commands. */
 constexpr uint32_t model_feed_step_1 = 0x1955;
 constexpr uint32_t model_feed_step_2 = 0x1956;
+
+/* Rows [from, from + count) of the page buffer. */
+struct row_span {
+  uint64_t from, count;
+};
+
+/* One block for the printer given in pieces (header, rows, checksum): it is
+ * traced and accounted as a single write of the pieces joined, without
+ * joining them in memory. */
+struct out_piece {
+  const void *data;
+  size_t length;
+};
 
 /* State kept while pages are printed. */
 struct job_state_record {
@@ -55,6 +69,8 @@ struct ovik_printer_dev {
   uint64_t page_capacity; /* bytes page_buf holds */
   uint64_t page_rows;     /* rows given so far */
   bool page_open;
+  std::vector<row_span> page_spans;    /* the rows of the page that are sent, top to bottom */
+  std::vector<out_piece> packet_parts; /* a bitmap packet's header and row spans */
 
   char error[256]; /* why the job ended */
 };
@@ -73,14 +89,6 @@ void trace(const ovik_job_io *io, const char *format, ...) __attribute__((format
 #define job_trace(job, ...) trace(&(job)->io, __VA_ARGS__)
 
 /* ---------- the printer stream ---------- */
-
-/* One block for the printer given in pieces (header, rows, checksum): it is
- * traced and accounted as a single write of the pieces joined, without
- * joining them in memory. */
-struct out_piece {
-  const void *data;
-  size_t length;
-};
 
 /* Every byte for the printer leaves through these. */
 void write_bytes_parts(printer_stream &out, const out_piece *pieces, int count);

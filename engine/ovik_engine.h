@@ -78,6 +78,10 @@ typedef struct dev_mode {
   int32_t logoalign;
   int32_t papersavemode;
   int32_t papersavebottom;
+  /* Beyond the dump: paper saving at the top of a page and inside it, on
+   * continuous paper only. */
+  int32_t papersavetop; /* millimetres of blank kept above a page's first dot; below 0: the top is kept whole */
+  int32_t papersavegap; /* longest blank run kept between a page's dots, millimetres; 0 or less: every run kept */
 } dev_mode;
 
 /* Stores the settings every job starts from. */
@@ -122,6 +126,8 @@ typedef struct ovik_keyword {
    * force is a number below trim_below; NULL: trim leaves the keyword alone. */
   const char *trim_value;
   int trim_below;
+  /* The default PPDs and the printer application offer; NULL: default_value. */
+  const char *offered;
 } ovik_keyword;
 
 /* The job keywords, in the order the settings reader applies them. */
@@ -129,6 +135,10 @@ const ovik_keyword *ovik_keyword_table(size_t *count);
 
 /* The row of a keyword, or NULL. */
 const ovik_keyword *ovik_keyword_find(const char *keyword);
+
+/* The default a keyword's PPD option and IPP attribute offer: its offered
+ * choice, else the settings' own default (NULL for none). */
+const char *ovik_keyword_offered_default(const ovik_keyword *row);
 
 /* ---------- a model's driver name and page sizes ---------- */
 

@@ -118,11 +118,15 @@ void send_page_header_packet(ovik_printer_dev *job, uint32_t bytes_per_line, uin
   send_packet(job, page_header_kind, plain_fixed, body);
 }
 
-/* Bitmap packet of the top rows of the page. Header, rows and CRC leave in
- * turn, straight from the page buffer: the stream and the trace are those of
- * one block of L+26 bytes followed by the 4 CRC bytes. */
-void printbitmap(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_line, uint64_t rows)
+/* Bitmap packet of spans of rows of the page, joined. Header, rows and CRC
+ * leave in turn, straight from the page buffer: the stream and the trace are
+ * those of one block of L+26 bytes followed by the 4 CRC bytes. */
+void printbitmap_spans(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_line, const row_span *spans,
+                       size_t count)
 {
+  uint64_t rows = 0;
+  for (size_t i = 0; i < count; i++)
+    rows += spans[i].count;
   uint64_t length = static_cast<uint64_t>(bytes_per_line) * rows;
   uint8_t head[26] = {};
   fill_head(head, bitmap_kind, bitmap_fixed, static_cast<uint32_t>(length + 12));
@@ -130,12 +134,26 @@ void printbitmap(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_
   head[16] = static_cast<uint8_t>(job->siId1++);
   put_le(head + 22, length, 4);
 
-  uint32_t crc = packet_crc32(packet_crc32(packet_crc_start, head + 2, sizeof head - 2), data, length);
+  std::vector<out_piece> &packet = job->packet_parts;
+  packet.assign(1, {head, sizeof head});
+  uint32_t crc = packet_crc32(packet_crc_start, head + 2, sizeof head - 2);
+  for (size_t i = 0; i < count; i++) {
+    const uint8_t *at = data + spans[i].from * bytes_per_line;
+    uint64_t n = spans[i].count * bytes_per_line;
+    crc = packet_crc32(crc, at, n);
+    packet.push_back({at, static_cast<size_t>(n)});
+  }
   uint8_t crc_bytes[4];
   put_le(crc_bytes, crc, 4);
 
-  const out_piece packet[] = {{head, sizeof head}, {data, static_cast<size_t>(length)}};
-  write_bytes_parts(job->out, packet, 2);
+  write_bytes_parts(job->out, packet.data(), static_cast<int>(packet.size()));
   write_bytes(job->out, crc_bytes, 4);
   flush_output(job->out);
+}
+
+/* Bitmap packet of the top rows of the page. */
+void printbitmap(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_line, uint64_t rows)
+{
+  const row_span top = {0, rows};
+  printbitmap_spans(job, data, bytes_per_line, &top, 1);
 }

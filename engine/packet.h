@@ -29,8 +29,10 @@ uint8_t paper_code(int papertype);
 uint8_t page_flags(const dev_mode &settings);
 
 /* One page copy: its header packet (numbered by siId) and its bitmap packet
- * of the top rows (numbered by siId1). */
+ * of the top rows (numbered by siId1), or of the spans of rows given, joined. */
 void send_page_header_packet(ovik_printer_dev *job, uint32_t bytes_per_line, uint64_t rows, uint8_t flags);
 void printbitmap(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_line, uint64_t rows);
+void printbitmap_spans(ovik_printer_dev *job, const uint8_t *data, uint32_t bytes_per_line, const row_span *spans,
+                       size_t count);
 
 #endif

@@ -32,6 +32,7 @@ void init_dev_mode(dev_mode *s)
   s->postprintaction = 2;
   s->cutdistance = -1;
   s->papersavebottom = 1;
+  s->papersavetop = -1;
 }
 
 namespace {
@@ -70,6 +71,10 @@ CHOICES(on_off_choices, {"0", "Off", "off"}, {"1", "On", "on"});
 CHOICES(paper_save_choices, {"0", "No", "none"}, {"1", "By a quarter", "quarter"}, {"2", "By half", "half"},
         {"3", "By three quarters", "three-quarters"});
 CHOICES(page_end_choices, {"0", "Print it", "keep"}, {"1", "Leave it out", "trim"});
+CHOICES(page_top_choices, {"-1", "Print it", nullptr}, {"0", "Leave it out", nullptr}, {"2", "Keep 2 mm", nullptr},
+        {"5", "Keep 5 mm", nullptr}, {"10", "Keep 10 mm", nullptr});
+CHOICES(page_gap_choices, {"0", "Print them", nullptr}, {"5", "Shorten to 5 mm", nullptr},
+        {"10", "Shorten to 10 mm", nullptr}, {"20", "Shorten to 20 mm", nullptr});
 CHOICES(post_print_choices, {"0", "Nothing", "none"}, {"1", "Feed at end of job", "feed-at-end"},
         {"2", "Feed and cut at end of job", "cut-at-end"}, {"3", "Feed and cut after every page", "cut-every-page"});
 CHOICES(cut_mode_choices, {"0", "No cut", "none"}, {"1", "Partial cut", "partial"}, {"2", "Full cut", "full"});
@@ -92,7 +97,8 @@ constexpr const char *cutting = "Cutting/Feed and Cut";
 #define FIELD(f) offsetof(dev_mode, f)
 #define LIST(c) c, c##_count
 /* keyword, label, group, IPP name, default, choices, IPP integer?, min, max, conversion, field, the
- * standard IPP attribute that carries it, finishings trim's value and the values it raises */
+ * standard IPP attribute that carries it, finishings trim's value and the values it raises, the
+ * default PPDs and the printer application offer when it is not the settings' own */
 const ovik_keyword keyword_table[] = {
     {"Resolution", "Resolution", nullptr, nullptr, "203dpi", LIST(resolution_choices), 1, 1, 9600, ovik_resolution, 0,
      "printer-resolution"},
@@ -125,6 +131,10 @@ const ovik_keyword keyword_table[] = {
      ovik_number, FIELD(papersavemode)},
     {"PaperSaveBottom", "Blank Space at Page End", general, "paper-save-bottom", "1", LIST(page_end_choices), 0, 0, 1,
      ovik_number, FIELD(papersavebottom)},
+    {"PaperSaveTop", "Blank Space at Page Top", general, "paper-save-top", "-1", LIST(page_top_choices), 1, -1, 100,
+     ovik_number, FIELD(papersavetop), nullptr, nullptr, 0, "2"},
+    {"PaperSaveGap", "Long Blank Spaces in a Page", general, "paper-save-gap", "0", LIST(page_gap_choices), 1, 0, 100,
+     ovik_number, FIELD(papersavegap)},
     {"PostPrintAction", "After Printing", cutting, "post-print-action", "2", LIST(post_print_choices), 0, 0, 3,
      ovik_post_print_action, FIELD(postprintaction), nullptr, "2", 3},
     {"FormfeedLength", "Feed at End of Job", cutting, "formfeed-length", "0", LIST(feed_length_choices), 1, 0, 100,
@@ -193,6 +203,12 @@ const ovik_keyword *ovik_keyword_find(const char *keyword)
     if (keyword && std::strcmp(row.keyword, keyword) == 0)
       return &row;
   return nullptr;
+}
+
+/* What a keyword's PPD option and IPP attribute offer as default. */
+const char *ovik_keyword_offered_default(const ovik_keyword *row)
+{
+  return row->offered ? row->offered : row->default_value;
 }
 
 /* Applies one keyword's value text to the settings. */

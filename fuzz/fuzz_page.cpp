@@ -4,8 +4,9 @@
  *
  * Input: two setting bytes, then the raster stream. The settings bytes pick
  * paper saving, post-print action, paper type, feed-step model, trace, cut
- * distance, paper-save quarters, cut mode and resolution, so the page end
- * steps run with in-range and out-of-range values alike.
+ * distance, paper-save quarters, cut mode and resolution, and (from both
+ * bytes) the top margin and gap length of the top and gap trim, so the page
+ * end steps run with in-range and out-of-range values alike.
  *
  * Kept small for speed, and said here: at most 8 pages, at most 3 copies of
  * each (NumCopies is taken modulo 4), and a 1-bit page above 1 MiB ends the
@@ -40,6 +41,8 @@ ssize_t read_memory(void *ctx, unsigned char *buffer, size_t length)
 
 constexpr int32_t cut_distances[] = {-1, 0, 10, 40, 100000, INT_MAX, INT_MIN, -5};
 constexpr int32_t cut_modes[] = {0, 1, 2, 67};
+constexpr int32_t top_margins[] = {-1, 0, 2, 5, 100000, INT_MAX, INT_MIN, 1};
+constexpr int32_t gap_lengths[] = {0, 1, 5, INT_MAX};
 constexpr uint64_t fuzz_page_limit = 1u << 20;
 
 /* Settings from the two leading bytes. */
@@ -53,6 +56,8 @@ void pick_settings(dev_mode &s, uint8_t a, uint8_t b)
   s.cutdistance = cut_distances[b & 7];
   s.papersavemode = (b >> 3) & 3;
   s.finalcut = cut_modes[(b >> 5) & 3];
+  s.papersavetop = top_margins[(a ^ b) & 7];
+  s.papersavegap = gap_lengths[((a >> 4) ^ (b >> 3)) & 3];
   if (b & 0x80) {
     s.resolution = 1;
     s.dot_unit = 25.4f;

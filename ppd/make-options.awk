@@ -1,9 +1,10 @@
 # Turns the job keyword table (ovik-models --keywords, tab-separated) into
 # the options part of the PPD compiler source: the resolution, then each
-# keyword that has a PPD group as a PickOne option with its choices. Every
-# option's default is the setting's own default, so a queue left at its
-# defaults prints exactly as a job without options does. Groups come in the
-# order of their first keyword, options in table order.
+# keyword that has a PPD group as a PickOne option with its choices. Each
+# option's default is the one the table offers: the setting's own default
+# (which changes nothing), unless the row offers another (PaperSaveTop keeps
+# a small top margin). Groups come in the order of their first keyword,
+# options in table order.
 
 BEGIN {
   FS = "\t"
@@ -14,7 +15,7 @@ BEGIN {
 NR == 1 { next }
 
 {
-  keyword = $1; label = $2; group = $3; default_value = $5
+  keyword = $1; label = $2; group = $3; default_value = $7
   n = split($6, choices, "|")
   if (keyword == "Resolution") {
     print ""

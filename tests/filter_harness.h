@@ -150,7 +150,7 @@ inline std::string read_text(const std::string &path)
 
 /* ---------- raster input, written by libcups ---------- */
 
-enum class raster_version { v1, v2_compressed, v3 };
+enum class raster_version { v1, v2_compressed, v3, pwg };
 
 struct page_spec {
   unsigned width = 576;        /* cupsWidth, dots */
@@ -199,13 +199,16 @@ inline cups_page_header2_t header_for(const page_spec &p)
   return h;
 }
 
-/* A raster stream of the pages, as libcups writes it. libcups writes only
- * versions 2 and 3; a version 1 stream is the version 3 one under the old
- * sync word with each page header cut to its version 1 size. */
+/* A raster stream of the pages, as libcups writes it: CUPS raster or PWG
+ * raster. libcups writes only versions 2 and 3 of CUPS raster; a version 1
+ * stream is the version 3 one under the old sync word with each page header
+ * cut to its version 1 size. */
 inline bytes make_raster(const std::vector<page_spec> &pages, raster_version version = raster_version::v3)
 {
   bytes out;
-  cups_mode_t mode = version == raster_version::v2_compressed ? CUPS_RASTER_WRITE_COMPRESSED : CUPS_RASTER_WRITE;
+  cups_mode_t mode = version == raster_version::v2_compressed ? CUPS_RASTER_WRITE_COMPRESSED
+                     : version == raster_version::pwg         ? CUPS_RASTER_WRITE_PWG
+                                                              : CUPS_RASTER_WRITE;
   cups_raster_t *r = cupsRasterOpenIO(append_to_bytes, &out, mode);
   for (const page_spec &p : pages) {
     cups_page_header2_t h = header_for(p);

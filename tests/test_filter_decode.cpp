@@ -92,7 +92,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"00000000  packet   document start (kind 2), 22 bytes; CRC 96F2E156 ok",
                      "summary: bytes=22 packets=1 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=0.0"}},
         listed_case{"a_two_row_page",
                     cat({paper_type, doc_start, two_row_header, two_row_bitmap}),
                     {"00000000  packet   paper type (kind 1), 25 bytes: paper_code=0; CRC 5B37CD12 ok",
@@ -103,7 +103,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "CRC 70B4B223 ok",
                      "summary: bytes=113 packets=4 crc_errors=0 page_headers=1 bitmaps=1 rows=2 width_bytes=2 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=0.3"}},
         listed_case{"page_header_of_72_by_100",
                     hex("1B 1A 01 03 01 00 00 00 00 00 0E 00 00 00 05 00 01 01 48 00 64 00 00 01 00 00 00 00 "
                         "F2 A5 23 8F"),
@@ -111,14 +111,14 @@ INSTANTIATE_TEST_SUITE_P(
                      "seq=0; CRC 8F23A5F2 ok",
                      "summary: bytes=32 packets=1 crc_errors=0 page_headers=1 bitmaps=0 rows=0 width_bytes=72 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=0.0"}},
         listed_case{"a_corrupted_crc_is_shown_wrong",
                     hex("1B 1A 01 02 01 00 00 00 00 00 04 00 00 00 0A 00 01 00 56 E1 F2 97"),
                     {"00000000  packet   document start (kind 2), 22 bytes; CRC WRONG: stored 97F2E156, "
                      "computed 96F2E156",
                      "summary: bytes=22 packets=1 crc_errors=1 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=0.0"}},
         listed_case{"garbage_between_packets",
                     cat({doc_start, hex("41 42 43"), paper_type}),
                     {"00000000  packet   document start (kind 2), 22 bytes; CRC 96F2E156 ok",
@@ -126,7 +126,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "00000019  packet   paper type (kind 1), 25 bytes: paper_code=0; CRC 5B37CD12 ok",
                      "summary: bytes=50 packets=2 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=3 sync_losses=1 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=3 sync_losses=1 problems=0 stop_offset=-1 paper_fed_mm=0.0"}},
         listed_case{"feed_step_strip_and_cuts",
                     hex("1B 4A FF 1B 4A FF 1B 4A 5A 1D 56 41 00 1D 56 42 00"),
                     {"00000000  command  ESC J print and feed n dot rows: n=255  [1B 4A FF]",
@@ -136,36 +136,37 @@ INSTANTIATE_TEST_SUITE_P(
                      "0000000D  command  GS V feed n rows, partial cut: n=0  [1D 56 42 00]",
                      "summary: bytes=17 packets=0 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=5 raster_images=0 raster_rows=0 feed_rows=600 cuts_full=1 cuts_partial=1" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
-        listed_case{"document_commands",
-                    hex("1B 70 00 64 64 1B 70 01 50 50 1B 28 41 05 00 61 64 03 02 01 1B 61 01 "
-                        "1D 28 4C 06 00 30 45 30 30 01 01 1B 61 00 1D 45 2C 1D 28 4B 02 00 31 05 1B 33 20 0C "
-                        "1D 4C 03 00"),
-                    {"00000000  command  ESC p pulse on pin m (drawer or buzzer), t1/t2 x 2 ms: m=0 t1=100 t2=100"
-                     "  [1B 70 00 64 64]",
-                     "00000005  command  ESC p pulse on pin m (drawer or buzzer), t1/t2 x 2 ms: m=1 t1=80 t2=80"
-                     "  [1B 70 01 50 50]",
-                     "0000000A  command  ESC ( A beeper: r times, duration d, interval i: r=3 d=2 i=1"
-                     "  [1B 28 41 05 00 61 64 03 02 01]",
-                     "00000014  command  ESC a justification (0 left, 1 centre, 2 right): n=1  [1B 61 01]",
-                     "00000017  command  GS ( L print NV graphics: k1=48 k2=48 sx=1 sy=1"
-                     "  [1D 28 4C 06 00 30 45 30 30 01 01]",
-                     "00000022  command  ESC a justification (0 left, 1 centre, 2 right): n=0  [1B 61 00]",
-                     "00000025  command  GS E print speed: n=44  [1D 45 2C]",
-                     "00000028  command  GS ( K print density: n=5  [1D 28 4B 02 00 31 05]",
-                     "0000002F  command  ESC 3 line spacing n dots: n=32  [1B 33 20]",
-                     "00000032  command  FF form feed (print, next ticket)  [0C]",
-                     "00000033  command  GS L left margin n dots: n=3  [1D 4C 03 00]",
-                     "summary: bytes=55 packets=0 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
-                     "commands=11 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0 pulses=2 "
-                     "beeps=1 logos=1 form_feeds=1 unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=75.1"}},
+        listed_case{
+            "document_commands",
+            hex("1B 70 00 64 64 1B 70 01 50 50 1B 28 41 05 00 61 64 03 02 01 1B 61 01 "
+                "1D 28 4C 06 00 30 45 30 30 01 01 1B 61 00 1D 45 2C 1D 28 4B 02 00 31 05 1B 33 20 0C "
+                "1D 4C 03 00"),
+            {"00000000  command  ESC p pulse on pin m (drawer or buzzer), t1/t2 x 2 ms: m=0 t1=100 t2=100"
+             "  [1B 70 00 64 64]",
+             "00000005  command  ESC p pulse on pin m (drawer or buzzer), t1/t2 x 2 ms: m=1 t1=80 t2=80"
+             "  [1B 70 01 50 50]",
+             "0000000A  command  ESC ( A beeper: r times, duration d, interval i: r=3 d=2 i=1"
+             "  [1B 28 41 05 00 61 64 03 02 01]",
+             "00000014  command  ESC a justification (0 left, 1 centre, 2 right): n=1  [1B 61 01]",
+             "00000017  command  GS ( L print NV graphics: k1=48 k2=48 sx=1 sy=1"
+             "  [1D 28 4C 06 00 30 45 30 30 01 01]",
+             "00000022  command  ESC a justification (0 left, 1 centre, 2 right): n=0  [1B 61 00]",
+             "00000025  command  GS E print speed: n=44  [1D 45 2C]",
+             "00000028  command  GS ( K print density: n=5  [1D 28 4B 02 00 31 05]",
+             "0000002F  command  ESC 3 line spacing n dots: n=32  [1B 33 20]",
+             "00000032  command  FF form feed (print, next ticket)  [0C]",
+             "00000033  command  GS L left margin n dots: n=3  [1D 4C 03 00]",
+             "summary: bytes=55 packets=0 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
+             "commands=11 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0 pulses=2 "
+             "beeps=1 logos=1 form_feeds=1 unknown_bytes=0 sync_losses=0 problems=0 stop_offset=-1 paper_fed_mm=0.0"}},
         listed_case{"a_huge_declared_length_stops_the_listing",
                     hex("1B 1A 01 04 02 00 00 00 00 00 F0 FF FF FF 05 00 00 00"),
                     {"00000000  STOP     input ends inside a packet at 0x00000000: 18 bytes present, at least "
                      "4294967298 needed",
                      "summary: bytes=18 packets=0 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=0 raster_images=0 raster_rows=0 feed_rows=0 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=0"}},
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=0 paper_fed_mm=0.0"}},
         listed_case{"a_huge_compressed_raster_stops_the_listing",
                     hex("1B 4A 01 1D 76 30 20 FF FF FF FF 00 00 FE 00"),
                     {"00000000  command  ESC J print and feed n dot rows: n=1  [1B 4A 01]",
@@ -173,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "131078 needed",
                      "summary: bytes=15 packets=0 crc_errors=0 page_headers=0 bitmaps=0 rows=0 width_bytes=0 "
                      "commands=1 raster_images=0 raster_rows=0 feed_rows=1 cuts_full=0 cuts_partial=0" +
-                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=3"}}),
+                         quiet_tail + " unknown_bytes=0 sync_losses=0 problems=0 stop_offset=3 paper_fed_mm=0.1"}}),
     [](const auto &info) { return std::string(info.param.title); });
 
 TEST(Decode, BlankStripOf600RowsIsThreeBlankRasterImages)

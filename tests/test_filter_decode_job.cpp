@@ -74,6 +74,7 @@ TEST(DecodeFilterOutput, EveryPageCopyComesBackDotForDot)
   EXPECT_EQ(d.summary.cuts_full, 4u);
   EXPECT_EQ(d.summary.feed_rows, 4u * 79);
   EXPECT_EQ(d.summary.width_bytes, 72u);
+  EXPECT_EQ(d.summary.paper_rows, 260u + 120 + 120 + 1 + 4 * 79) << "the copies' rows and feeds";
 
   render_options opt;
   opt.paper_width = 576;

@@ -172,7 +172,8 @@ TEST_P(RasterVersions, EveryVersionGivesTheSameStream)
 }
 
 INSTANTIATE_TEST_SUITE_P(Filter, RasterVersions,
-                         ::testing::Values(raster_version::v1, raster_version::v2_compressed, raster_version::v3));
+                         ::testing::Values(raster_version::v1, raster_version::v2_compressed, raster_version::v3,
+                                           raster_version::pwg));
 
 /* ---------- copies ---------- */
 
@@ -271,6 +272,74 @@ INSTANTIATE_TEST_SUITE_P(
                       trim_case{"DotsBeyondTheWidthDoNotCount", with_dots(16, 10, {{1, 4}, {20, 9}}, 3), 5, ""},
                       trim_case{"DotOnTheLastRowKeepsEverything", with_dots(576, 100, {{575, 99}}), 100, ""}),
     [](const ::testing::TestParamInfo<trim_case> &info) { return info.param.name; });
+
+/* ---------- paper saving at the top and inside a page ---------- */
+
+/* Dots on rows 100, 110 and 300 of 400: blank runs of 100 rows above, 9 and
+ * 189 rows between, 99 below. At 203 dpi 2 mm are 15 rows, 5 mm 39, 10 mm 79. */
+page_spec spaced_page(unsigned copies = 1)
+{
+  page_spec p = with_dots(576, 400, {{5, 100}, {575, 110}, {300, 300}});
+  p.copies = copies;
+  return p;
+}
+
+/* The rows [from, to) of each range of a page, joined. */
+bytes rows_of(const page_spec &p, std::vector<std::pair<unsigned, unsigned>> ranges)
+{
+  bytes all = p.data(), out;
+  for (auto [from, to] : ranges)
+    out.insert(out.end(), all.begin() + from * p.bpl(), all.begin() + to * p.bpl());
+  return out;
+}
+
+struct save_case {
+  const char *name;
+  const char *options;
+  std::map<std::string, std::string> ppd;
+  std::vector<std::pair<unsigned, unsigned>> kept;
+  unsigned copies = 1;
+  uint8_t paper_code = 0, flags = 0;
+};
+
+void PrintTo(const save_case &c, std::ostream *os)
+{
+  *os << c.name;
+}
+
+class SaveTopAndGaps : public ::testing::TestWithParam<save_case> {};
+
+TEST_P(SaveTopAndGaps, SendsTheRowsLeftOnContinuousPaperAloneInCupsAndPwgRasterAlike)
+{
+  const save_case &c = GetParam();
+  page_spec p = spaced_page(c.copies);
+  bytes rows = rows_of(p, c.kept), expected = paper_packet(c.paper_code) + doc_start_packet();
+  for (unsigned copy = 0; copy < c.copies; copy++)
+    expected = expected + page_header_packet(p.bpl(), static_cast<unsigned>(rows.size() / p.bpl()), c.flags, copy) +
+               bitmap_packet(rows, copy);
+  for (raster_version v : {raster_version::v3, raster_version::v2_compressed, raster_version::pwg}) {
+    run_result r = run_job(receipt80, make_raster({p}, v), c.options, c.ppd);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_STREAM(r.out, expected) << "raster version " << static_cast<int>(v);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Filter, SaveTopAndGaps,
+    ::testing::Values(
+        save_case{"WithoutTheKeywords", "", {}, {{0, 301}}},
+        save_case{"BothOff", "PaperSaveTop=-1 PaperSaveGap=0", {}, {{0, 301}}},
+        save_case{"TopKeeps2mm", "PaperSaveTop=2", {}, {{85, 301}}},
+        save_case{"TopLeftOut", "PaperSaveTop=0", {}, {{100, 301}}},
+        save_case{"TopFromThePpd", "", {{"PaperSaveTop", "5"}}, {{61, 301}}},
+        save_case{"TopMarginBeyondTheBlank", "PaperSaveTop=20", {}, {{0, 301}}},
+        save_case{"GapShortenedTo5mm", "PaperSaveGap=5", {}, {{0, 150}, {300, 301}}},
+        save_case{"BottomKeptWhole", "PaperSaveTop=0 PaperSaveGap=10 PaperSaveBottom=0", {}, {{100, 190}, {300, 400}}},
+        save_case{"CopiesTrimmedOnce", "PaperSaveTop=0 PaperSaveGap=5", {}, {{100, 150}, {300, 301}}, 2},
+        save_case{"LabelsKeepTheirGeometry", "PaperSaveTop=0 PaperSaveGap=5 PaperType=1", {}, {{0, 301}}, 1, 2, 2},
+        save_case{"BlackMarksKeepTheirGeometry", "PaperSaveTop=0 PaperSaveGap=5 PaperType=2", {}, {{0, 301}}, 1, 1, 2},
+        save_case{"TicketsKeepTheirGeometry", "PaperSaveTop=0 PaperSaveGap=5 PaperType=3", {}, {{0, 301}}, 1, 0, 1}),
+    [](const ::testing::TestParamInfo<save_case> &info) { return info.param.name; });
 
 /* ---------- after printing: feeds and cuts ---------- */
 

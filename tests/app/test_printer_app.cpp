@@ -108,6 +108,28 @@ TEST(PrinterApp, SendsTheFiltersBytesForEverySetting)
   }
 }
 
+/* A page of the default media with 300 blank rows above its print and a
+ * blank run of 560 rows inside, as a centred image or a page with margins
+ * comes: the printer gets the filter's bytes for the PPD's defaults (2 mm,
+ * 15 rows, kept above) and a 10 mm gap, 55 + 79 + 40 rows. */
+TEST(PrinterApp, LeavesOutTheBlankTopAndShortensLongGapsAsTheFilterDoes)
+{
+  app_server app;
+  printer_sim sim;
+  ASSERT_TRUE(app.add("r80", "ovik-tern-80a", sim.uri()));
+  page_spec page = receipt_page(576, 1678);
+  page.pixels.assign(page.size(), 0);
+  for (unsigned y : {300u, 900u})
+    for (unsigned row = y; row < y + 40; row++)
+      page.dot(16 + row % 500, row).dot(560, row);
+  write_file(app.dir.file("page.pwg"), pwg_raster(page));
+  settings_case c{"paper-save-gap 10 mm", "ovik-tern-80a", {{"paper-save-gap", "10"}}, "PaperSaveGap=10", 1};
+  bytes expected = filter_stream(c.driver, pwg_raster(page), c.ppd_options);
+  EXPECT_EQ(decode_stream(expected).summary.rows, 174u);
+  bytes actual = print_case(app, sim, "r80", c, app.dir.file("page.pwg"));
+  EXPECT_TRUE(actual == expected) << first_difference(actual, expected);
+}
+
 /* Four printers of four models in one application, a job sent to each at
  * once: every printer gets its whole stream, the filter's for its model. */
 TEST(PrinterApp, FourPrintersPrintAtOnce)

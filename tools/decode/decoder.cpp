@@ -784,8 +784,10 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
       s.crc_errors += !rec.crc_ok;
       s.page_headers += rec.packet_kind == 3;
       s.bitmaps += rec.packet_kind == 4;
-      if (rec.packet_kind == 4)
+      if (rec.packet_kind == 4) {
         s.rows += rec.rows;
+        s.paper_rows += rec.rows;
+      }
       if (rec.packet_kind == 3)
         s.width_bytes = std::max<size_t>(s.width_bytes, record_param(rec, "bytes_per_line", 0));
       s.width_bytes = std::max<size_t>(s.width_bytes, rec.row_bytes);
@@ -794,6 +796,7 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
       if (rec.effect == fx::raster && !rec.blank) {
         ++s.raster_images;
         s.raster_rows += rec.rows;
+        s.paper_rows += size_t{rec.rows} * rec.scale_y;
       }
       s.cuts_full += rec.effect == fx::cut_full;
       s.cuts_partial += rec.effect == fx::cut_partial;
@@ -801,7 +804,9 @@ decode_summary summarize(const std::vector<decode_record> &records, size_t size)
       s.beeps += rec.effect == fx::beep;
       s.logos += rec.effect == fx::stored_image;
       s.form_feeds += rec.effect == fx::form_feed;
-      s.feed_rows += apply_record(rec, state).feed;
+      uint64_t feed = apply_record(rec, state).feed;
+      s.feed_rows += feed;
+      s.paper_rows += feed;
     } else if (rec.type == record_type::unknown) {
       s.unknown_bytes += rec.length;
       ++s.sync_losses;
@@ -1029,7 +1034,8 @@ std::string format_record(const decode_record &record, std::span<const uint8_t> 
   return line;
 }
 
-/* The summary line; its fields and their order are fixed for scripts. */
+/* The summary line; its fields and their order are fixed for scripts, and
+ * new ones come at its end. */
 std::string format_summary(const decode_summary &s)
 {
   static constexpr std::pair<const char *, size_t decode_summary::*> fields[] = {
@@ -1057,7 +1063,9 @@ std::string format_summary(const decode_summary &s)
   std::string line = "summary:";
   for (const auto &[name, member] : fields)
     line += " " + std::string(name) + "=" + std::to_string(s.*member);
-  return line + " stop_offset=" + std::to_string(s.stop_offset);
+  char paper[48];
+  std::snprintf(paper, sizeof paper, " paper_fed_mm=%.1f", rows_to_mm(s.paper_rows));
+  return line + " stop_offset=" + std::to_string(s.stop_offset) + paper;
 }
 
 namespace {

@@ -98,7 +98,17 @@ struct decode_summary {
   size_t sync_losses = 0;
   size_t problems = 0;        /* records with a problem other than a CRC error */
   long long stop_offset = -1; /* where the input stopped making sense, or -1 */
+  size_t paper_rows = 0;      /* dot rows of paper fed: bitmap rows, raster image rows and blank feeds */
 };
+
+/* The resolution of the printer stream, in dots per inch. */
+inline constexpr int stream_dpi = 203;
+
+/* Millimetres of paper that rows dot rows take. */
+inline double rows_to_mm(size_t rows)
+{
+  return static_cast<double>(rows) * 25.4 / stream_dpi;
+}
 
 struct decode_result {
   std::vector<decode_record> records;

@@ -44,13 +44,15 @@ Last line, always printed, fields in this order (counts in decimal):
   summary: bytes=N packets=N crc_errors=N page_headers=N bitmaps=N rows=N
     width_bytes=N commands=N raster_images=N raster_rows=N feed_rows=N
     cuts_full=N cuts_partial=N pulses=N beeps=N logos=N form_feeds=N
-    unknown_bytes=N sync_losses=N problems=N stop_offset=N
+    unknown_bytes=N sync_losses=N problems=N stop_offset=N paper_fed_mm=N.N
   rows: rows in bitmap packets; width_bytes: widest bytes per line of a page;
   raster_images/raster_rows: GS v 0 images with at least one dot; feed_rows:
   dot rows advanced blank (ESC J, blank raster images, GS V feeds, line
   feeds); logos: prints of stored graphics; pulses: ESC p and DLE DC4 1;
   problems: records whose fixed bytes or lengths look wrong; stop_offset:
-  offset (decimal) where the input stopped making sense, or -1.
+  offset (decimal) where the input stopped making sense, or -1; paper_fed_mm:
+  the paper the stream feeds, in millimetres at 203 dpi (bitmap rows, raster
+  image rows and blank feeds; stored graphics and form feeds not counted).
 
 exit status: 0 the stream was understood to its end without a CRC error or
 problem; 1 it was not; 2 bad arguments, unreadable input or PNG not written.

@@ -19,7 +19,9 @@ const char usage[] = "Usage: ovik-models [--no-header] [--keywords]\n"
                      "in mm, the default marked *. The name is what a PPD's ShortNickName must equal.\n"
                      "  --keywords   print the job keywords instead, one line each: keyword, label,\n"
                      "               PPD group (- for none), IPP name (- for a standard attribute),\n"
-                     "               default, and the choices as value/label separated by |\n"
+                     "               default (the settings' own: it changes nothing), the choices\n"
+                     "               as value/label separated by |, and the default PPDs and the\n"
+                     "               printer application offer\n"
                      "  --no-header  leave out the header line\n"
                      "  --help       show this text\n";
 
@@ -50,7 +52,7 @@ void print_catalogue(bool header)
 void print_keywords(bool header)
 {
   if (header)
-    std::printf("keyword\tlabel\tgroup\tipp_name\tdefault\tchoices\n");
+    std::printf("keyword\tlabel\tgroup\tipp_name\tdefault\tchoices\toffered\n");
   size_t count = 0;
   const ovik_keyword *table = ovik_keyword_table(&count);
   for (size_t i = 0; i < count; i++) {
@@ -59,7 +61,8 @@ void print_keywords(bool header)
                 k.default_value ? k.default_value : "-");
     for (int c = 0; c < k.num_choices; c++)
       std::printf("%s%s/%s", c ? "|" : "", k.choices[c].value, k.choices[c].label);
-    std::printf("\n");
+    const char *offered = ovik_keyword_offered_default(&k);
+    std::printf("\t%s\n", offered ? offered : "-");
   }
 }
 
