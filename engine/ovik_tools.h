@@ -83,6 +83,12 @@ typedef struct ovik_identity {
 int ovik_tools_store_logo(const dev_mode *printer, const ovik_status_port *port, int32_t logo, const ovik_bitmap *image,
                           char *message, size_t size);
 
+/* The checks ovik_tools_store_logo makes of the logo number and of an image
+ * of width x height dots, for a front end that may refuse before it has the
+ * image: 0, or the refusal with its message. */
+int ovik_tools_check_logo(const dev_mode *printer, int32_t logo, uint32_t width, uint32_t height, char *message,
+                          size_t size);
+
 /* Lists the graphics in the NV memory into out (capacity entries); *count
  * receives how many the printer holds. OVIK_ERR_BUFFER when they are more
  * than capacity (the first capacity are stored). */

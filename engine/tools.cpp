@@ -172,21 +172,14 @@ ovik_bitmap ovik_bitmap_content(const ovik_bitmap *page)
   return content;
 }
 
-/* Stores image as logo N with one define command, checked and built whole first. */
-int ovik_tools_store_logo(const dev_mode *printer, const ovik_status_port *port, int32_t logo, const ovik_bitmap *image,
-                          char *message, size_t size)
+/* The logo number and the image size a logo may have. */
+int ovik_tools_check_logo(const dev_mode *printer, int32_t logo, uint32_t w, uint32_t h, char *message, size_t size)
 {
   if (!valid_logo(logo))
     return no_such_logo(message, size, logo);
-  if (!image)
-    return say(message, size, OVIK_ERR_PARAMETER, "No image was given");
-  uint32_t w = image->width, h = image->height;
   if (w == 0 || h == 0)
     return say(message, size, OVIK_ERR_IMAGE_SIZE, "The image is empty (%u x %u dots): there is nothing to store", w,
                h);
-  size_t row_bytes = (static_cast<size_t>(w) + 7) / 8;
-  if (!image->rows || image->bytes_per_line < row_bytes)
-    return say(message, size, OVIK_ERR_PARAMETER, "The image's rows are missing or shorter than its width");
   int64_t most = static_cast<int64_t>(printer->printer_width) * 8;
   if (w > most)
     return say(message, size, OVIK_ERR_IMAGE_SIZE,
@@ -195,6 +188,22 @@ int ovik_tools_store_logo(const dev_mode *printer, const ovik_status_port *port,
   if (h > OVIK_LOGO_MAX_ROWS)
     return say(message, size, OVIK_ERR_IMAGE_SIZE, "The image is %u dots tall; a stored logo is %d dots tall at most",
                h, OVIK_LOGO_MAX_ROWS);
+  return OVIK_SUCCESS;
+}
+
+/* Stores image as logo N with one define command, checked and built whole first. */
+int ovik_tools_store_logo(const dev_mode *printer, const ovik_status_port *port, int32_t logo, const ovik_bitmap *image,
+                          char *message, size_t size)
+{
+  if (!image)
+    return say(message, size, OVIK_ERR_PARAMETER, "No image was given");
+  uint32_t w = image->width, h = image->height;
+  int code = ovik_tools_check_logo(printer, logo, w, h, message, size);
+  if (code != 0)
+    return code;
+  size_t row_bytes = (static_cast<size_t>(w) + 7) / 8;
+  if (!image->rows || image->bytes_per_line < row_bytes)
+    return say(message, size, OVIK_ERR_PARAMETER, "The image's rows are missing or shorter than its width");
 
   // The rows packed to the width, dots beyond it cleared, then the command around them.
   size_t data_size = row_bytes * h;
@@ -209,7 +218,7 @@ int ovik_tools_store_logo(const dev_mode *printer, const ovik_status_port *port,
     to[row_bytes - 1] &= last_mask;
   }
   uint32_t length = 0;
-  int code = ovik_cmd_define_the_NV_graphics_data_raster_gmode(
+  code = ovik_cmd_define_the_NV_graphics_data_raster_gmode(
       printer->type, OVIK_LOGO_KEY_CODE_1, ovik_logo_key_code(logo), static_cast<int>(w), static_cast<int>(h),
       data.get(), static_cast<uint32_t>(data_size), command.get(), static_cast<uint32_t>(data_size + 32), &length);
   if (code != 0)
