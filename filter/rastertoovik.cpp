@@ -142,12 +142,6 @@ void drop_pages(cups_raster_t *ras)
     }
 }
 
-/* The printer stream as the tools' port: bytes go out on the job's stream. */
-int send_on_stream(void *job, const uint8_t *data, size_t length)
-{
-  return ovik_job_send(static_cast<ovik_printer_dev *>(job), data, length);
-}
-
 /* StoreLogo=N: the first page, less its blank rows above and below, goes
  * into the printer as logo N in one define command, and nothing is printed.
  * A logo that cannot be stored (no such logo number, a blank page, one wider
@@ -184,7 +178,7 @@ int store_first_page(cups_raster_t *ras, ovik_printer_dev *job, const char *text
       fatal_error("cupsRasterReadPixels did not read enough data");
     ovik_bitmap page = {p.width, p.height, p.bytes_per_line, ovik_page_pixels(job)};
     ovik_bitmap content = ovik_bitmap_content(&page);
-    ovik_status_port port = {send_on_stream, nullptr, nullptr, job};
+    ovik_status_port port = job_stream_port(job);
     code = ovik_tools_store_logo(settings, &port, logo, &content, message, sizeof message);
   }
   drop_pages(ras);

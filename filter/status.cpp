@@ -20,6 +20,7 @@
 #include <cups/sidechannel.h>
 
 #include "ovik_status.h"
+#include "spooler.h"
 
 namespace {
 
@@ -84,12 +85,6 @@ bool backend_is_bidirectional()
 bool drained()
 {
   return side_channel_request(CUPS_SC_CMD_DRAIN_OUTPUT, drain_timeout_s) == CUPS_SC_STATUS_OK;
-}
-
-/* The status port over the job's printer stream and the back channel. */
-int send_request(void *context, const uint8_t *data, size_t length)
-{
-  return ovik_job_send(static_cast<ovik_printer_dev *>(context), data, length);
 }
 
 /* 1 when a byte can be read within timeout_ms, 0 on time-out, -1 on error. */
@@ -187,7 +182,10 @@ void query_once(printer_status &s)
 {
   if (!s.asking || !drained())
     return;
-  ovik_status_port port = {send_request, read_reply, discard_unasked, s.job};
+  // The job's printer stream there, the back channel back.
+  ovik_status_port port = job_stream_port(s.job);
+  port.read_byte = read_reply;
+  port.discard = discard_unasked;
   unsigned found = 0;
   int waited = 0;
   int timeout = reply_timeout_ms < s.budget_ms ? reply_timeout_ms : s.budget_ms;
@@ -212,6 +210,17 @@ void query_once(printer_status &s)
 }
 
 } // namespace
+
+/* One query, for a command job: answered or not, nothing is waited for. */
+bool status_report(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io)
+{
+  s.job = job;
+  s.io = io;
+  s.asking = backend_is_bidirectional();
+  s.budget_ms = silent_budget_ms;
+  query_once(s);
+  return s.known;
+}
 
 /* Asks the printer between pages. A printer that cannot print (out of
  * paper, cover open, offline) keeps the job here, asked again every moment,
