@@ -177,10 +177,12 @@ namespace {
 /* The conditions under which the printer cannot print. */
 constexpr unsigned stopping = OVIK_STATUS_MEDIA_EMPTY | OVIK_STATUS_COVER_OPEN | OVIK_STATUS_OFFLINE;
 
-/* One query: drained first, bounded, reported. */
-void query_once(printer_status &s)
+/* One query: drained first when print data went before it (a network
+ * backend connects only once the first bytes come, and drains nothing
+ * before), bounded, reported. */
+void query_once(printer_status &s, bool after_data = true)
 {
-  if (!s.asking || !drained())
+  if (!s.asking || (after_data && !drained()))
     return;
   // The job's printer stream there, the back channel back.
   ovik_status_port port = job_stream_port(s.job);
@@ -211,14 +213,15 @@ void query_once(printer_status &s)
 
 } // namespace
 
-/* One query, for a command job: answered or not, nothing is waited for. */
+/* One query, for a command job, which sends nothing before it: answered
+ * or not, nothing is waited for. */
 bool status_report(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io)
 {
   s.job = job;
   s.io = io;
   s.asking = backend_is_bidirectional();
   s.budget_ms = silent_budget_ms;
-  query_once(s);
+  query_once(s, false);
   return s.known;
 }
 
