@@ -497,6 +497,10 @@ TEST(Decode, ADefinedGraphicIsPicturedUnderItsLine)
   bytes_t short_data = hex("1D 28 4C 0E 00 30 43 30 30 31 01 0A 00 02 00 31 FF C0 81");
   EXPECT_TRUE(listing(short_data)[0].ends_with("; problem: 3 data bytes for 10 x 2 dots, 4 expected"))
       << listing(short_data)[0];
+  bytes_t too_tall = cat({hex("1D 28 4C 0C 09 30 43 30 30 31 01 01 00 01 09 31"), bytes_t(2305, 0x80)});
+  EXPECT_TRUE(listing(too_tall)[0].ends_with("; problem: 1 x 2305 dots: a graphic is 1-8192 x 1-2304 dots"))
+      << listing(too_tall)[0];
+  EXPECT_EQ(listing(too_tall).size(), 2u); // the whole command is one record
 }
 
 TEST(Render, WritesAPngOfTheStrip)

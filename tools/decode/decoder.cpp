@@ -481,7 +481,9 @@ void check_define(decode_record &rec, std::span<const uint8_t> bytes)
   rec.row_bytes = (x + 7) / 8;
   rec.rows = y;
   uint64_t expected = column ? uint64_t(x) * ((y + 7) / 8) : uint64_t(rec.row_bytes) * y;
-  if (record_param(rec, "b", 0) != 1)
+  if (x < 1 || x > 8192 || y < 1 || y > 2304)
+    rec.problem = std::to_string(x) + " x " + std::to_string(y) + " dots: a graphic is 1-8192 x 1-2304 dots";
+  else if (record_param(rec, "b", 0) != 1)
     rec.problem = "only one colour is drawn";
   else if (rec.data_length != expected)
     rec.problem = std::to_string(rec.data_length) + " data bytes for " + std::to_string(x) + " x " + std::to_string(y) +
