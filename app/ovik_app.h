@@ -1,16 +1,58 @@
 /*
- * ovik_app.h - the Ovik driver of the printer application: the driver table
- * built from the model catalogue, the callbacks PAPPL calls, and the pieces
- * of the driver that have a file of their own (printer status, test page).
+ * ovik_app.h - the parts of ovik-printer-app and what they offer each other:
+ *
+ *   main.cpp      PAPPL's main loop with the drivers and the system callback
+ *   system.cpp    the system: server options, state, document filters, hooks
+ *   state.cpp     the state file, saved whole or not at all
+ *   vet.cpp       requests checked before PAPPL acts on them
+ *   driver.cpp    the drivers from the model catalogue, driver data, identify
+ *   job.cpp       a job from its document to the printer, through the engine
+ *   document.cpp  documents (PWG and Apple raster, PNG, JPEG) as 1-bit pages
+ *   port.cpp      the way to the printer: writes, replies with a deadline
+ *   monitor.cpp   the printer's condition between jobs, shown as its state
+ *   web.cpp       the web pages of our own
+ *   testpage.cpp  the test receipt
  */
 #ifndef OVIK_APP_H
 #define OVIK_APP_H
 
 #include <pappl/pappl.h>
 
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "ovik_engine.h"
 #include "ovik_printer_model.h"
 #include "ovik_status.h"
+
+/* ---------- drivers (driver.cpp) ---------- */
+
+/* One driver: the catalogue row it is made from and the texts PAPPL shows. */
+struct model_driver {
+  const ovik_model_brief *row;
+  std::string name;         /* the PPD file name less ".ppd": "ovik-tern-80a" */
+  std::string manufacturer; /* "Ovik" when the row names none, as the PPDs do */
+  std::string make_model;   /* "Ovik Tern 80A" */
+  std::string device_id;    /* "MFG:Ovik;MDL:Tern 80A;CMD:OVIK,ESC/POS;" */
+  std::vector<std::string> media;
+};
+
+/* The printers' one resolution. */
+constexpr int app_resolution = 203;
+
+/* The printer's own data stream, printed as it is. */
+constexpr const char *native_format = "application/vnd.ovik-printer";
+
+/* What PWG and Apple raster are spooled as, so that PAPPL does not stream
+ * them (vet.cpp). */
+constexpr const char *spooled_pwg_format = "application/vnd.ovik-pwg-raster";
+constexpr const char *spooled_urf_format = "application/vnd.ovik-apple-raster";
 
 /* The drivers, one per catalogue model name that has a print width; static. */
 pappl_pr_driver_t *ovik_app_drivers(int *count);
@@ -19,37 +61,149 @@ pappl_pr_driver_t *ovik_app_drivers(int *count);
 bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *device_id,
                         pappl_pr_driver_data_t *data, ipp_t **attrs, void *context);
 
+/* A printer just made (or loaded): its state knows it, its monitor starts. */
+void ovik_app_create_cb(pappl_printer_t *printer, void *data);
+
 /* The driver for a printer found on a port (USB), by its IEEE 1284 device ID. */
 const char *ovik_app_autoadd_cb(const char *device_info, const char *device_uri, const char *device_id, void *context);
 
-/* ---------- printer status (status.cpp) ---------- */
+/* The density level of a darkness: -1 for the printer's own setting. */
+int ovik_app_density_level(int configured, int job);
 
-/* What the printer says about itself. */
-typedef struct ovik_condition {
-  bool answered;  /* false: the printer stayed silent or made no sense */
-  unsigned found; /* OVIK_STATUS_* conditions, when answered */
-} ovik_condition;
+/* ---------- the way to the printer (port.cpp) ---------- */
 
-/* When to ask again: a printer that stays silent is asked less and less often. */
-typedef struct ovik_status_pacing {
-  time_t next;  /* no query before this time */
-  int silences; /* queries in a row that got no answer */
-} ovik_status_pacing;
+/* A PAPPL device as a status port: writes, and one-byte reads with a
+ * deadline. papplDeviceRead waits up to 10 s on a silent printer, so reads
+ * run on a thread of the port's own and the caller waits at most its
+ * deadline; a read still under way when the port closes is waited for. */
+struct device_port {
+  pappl_device_t *device = nullptr;
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<uint8_t> received; /* bytes read, not yet taken */
+  bool read_asked = false;      /* the reader is to read once */
+  bool reading = false;         /* the reader is inside papplDeviceRead */
+  bool hung_up = false;         /* the printer closed the connection */
+  bool broken = false;          /* reads fail: there is no way back (a file, a printer gone) */
+  int failed_reads = 0;         /* reads in a row that failed at once */
+  bool stop = false;
+  std::thread reader;
+  std::atomic<long long> *write_since_ms = nullptr; /* told when a write starts and ends; may be NULL */
+  ovik_status_port port{};                          /* the engine's view of this port */
+};
 
-/* Asks the printer for its condition through device with the engine's
- * status query; false for a model that has no status requests. */
-bool ovik_app_status_query(pappl_device_t *device, uint32_t printer_class, ovik_condition *out);
+/* Starts a port on device (the device stays the caller's). */
+void port_open(device_port &p, pappl_device_t *device);
 
-/* The printer-state-reasons that a condition stands for. */
-pappl_preason_t ovik_app_status_reasons(const ovik_condition *condition);
+/* Waits for a read under way, then stops the reader. */
+void port_close(device_port &p);
 
-/* True when a query is due at now; after a query, record whether it was answered. */
-bool ovik_app_status_due(const ovik_status_pacing *pacing, time_t now);
-void ovik_app_status_record(ovik_status_pacing *pacing, bool answered, time_t now);
+/* Writes and flushes: 0, or an errno value. */
+int port_write(device_port &p, const void *data, size_t length);
 
-/* The reasons the status queries decide; the others PAPPL and jobs keep. */
-#define OVIK_STATUS_REASONS                                                                                            \
-  (PAPPL_PREASON_MEDIA_EMPTY | PAPPL_PREASON_MEDIA_LOW | PAPPL_PREASON_COVER_OPEN | PAPPL_PREASON_OFFLINE)
+/* One byte within timeout_ms: 1, 0 (none in time), -1 (the way back is broken). */
+int port_read(device_port &p, int timeout_ms, uint8_t *byte);
+
+/* ---------- printers (driver.cpp, monitor.cpp) ---------- */
+
+/* What the driver keeps per printer (driver data extension). */
+struct printer_state {
+  const model_driver *driver = nullptr;
+  pappl_printer_t *printer = nullptr;
+  std::mutex lock;                          /* guards shown and paused_by_us */
+  unsigned shown = 0;                       /* the conditions shown in printer-state-reasons */
+  bool paused_by_us = false;                /* the monitor stopped the queue for a condition */
+  device_port port;                         /* a job's way to the printer */
+  std::atomic<bool> port_active{false};     /* a job or a tool is using the printer */
+  std::atomic<long long> write_since_ms{0}; /* a write under way since (steady clock), or 0 */
+  /* The monitor (monitor.cpp): its thread, and what only it touches. */
+  std::thread monitor;
+  std::mutex monitor_lock;
+  std::condition_variable monitor_wake;
+  bool monitor_stop = false;
+  ovik_status_pacing pacing{};
+  bool unreachable = false;
+  bool in_save = false; /* the state save is writing this printer (state.cpp) */
+};
+
+/* A printer on its way out: its monitor stopped, the state save told. */
+void ovik_app_forget(printer_state &st);
+
+/* The driver state of a printer, or NULL. */
+printer_state *ovik_app_state(pappl_printer_t *printer);
+
+/* Shows conditions as the printer's state: printer-state-reasons (for the
+ * ones the status queries decide) and the paper roll's supply level;
+ * answered false leaves the level unknown. */
+void ovik_app_show_conditions(printer_state &st, unsigned conditions, bool answered);
+
+/* Starts and stops the printer's monitor, which asks the printer when no
+ * job is using it and stops its queue while it cannot print. */
+void ovik_app_monitor_start(printer_state &st);
+void ovik_app_monitor_stop(printer_state &st);
+
+/* ---------- jobs (job.cpp, document.cpp) ---------- */
+
+/* The document kinds our filters read. */
+enum class document_kind { pwg_raster, apple_raster, png, jpeg, native };
+
+/* The MIME filter of every document kind: the job from its document to the
+ * printer; data is the document_kind. */
+bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data);
+
+/* Where a document reader hands its pages: 1-bit rows (1 black) of
+ * (width + 7) / 8 bytes. Each returns false to stop the document. */
+struct page_sink {
+  bool (*begin)(void *context, uint32_t width, uint32_t height);
+  bool (*rows)(void *context, const uint8_t *rows, uint32_t count);
+  bool (*end)(void *context);
+  void *context;
+};
+
+/* How a document is laid onto the printer's paper. */
+struct layout {
+  uint32_t width_dots;  /* the print head */
+  uint32_t length_rows; /* a page of the media, for labels and tickets; 0: as long as the content */
+  uint32_t max_rows;    /* the longest page taken */
+  pappl_scaling_t scaling;
+  bool photo; /* ordered dithering instead of a threshold */
+};
+
+/* Reads a document into pages. false with why filled when it cannot be
+ * printed (a bad or hostile file, a size beyond the limits). */
+bool ovik_app_read_document(const char *path, document_kind kind, const layout &l, const page_sink &sink,
+                            std::string &why);
+
+/* ---------- requests (vet.cpp) ---------- */
+
+/* Routes requests that cannot be honoured to the refusal below. */
+void ovik_app_vet_start(pappl_system_t *system);
+
+/* The IPP operation callback: answers the requests vetting refused. */
+bool ovik_app_operation_cb(pappl_client_t *client, void *data);
+
+/* ---------- state (state.cpp) ---------- */
+
+/* Saves the system state whole or not at all (a new file, then renamed);
+ * data is the file name. */
+bool ovik_app_save_cb(pappl_system_t *system, void *data);
+
+/* Loads the state; jobs that were printing when the server stopped are
+ * printed again from their first page. */
+bool ovik_app_load_state(pappl_system_t *system, const char *path);
+
+/* Timer, once after the start: queued jobs are started. */
+bool ovik_app_resume_cb(pappl_system_t *system, void *data);
+
+/* The printers the save writes: added when made, removed when deleted (a
+ * removal waits while the save writes the printer). */
+void ovik_app_registry_add(printer_state *st);
+void ovik_app_registry_remove(printer_state *st);
+
+/* ---------- web pages (web.cpp) ---------- */
+
+/* Adds our pages (Add Printer without DNS-SD) to the system. */
+void ovik_app_add_pages(pappl_system_t *system);
 
 /* ---------- test page (testpage.cpp) ---------- */
 
@@ -59,5 +213,10 @@ void ovik_app_status_record(ovik_status_pacing *pacing, bool answered, time_t no
  * density level, -1 for the printer's own setting. false when the file
  * cannot be written. */
 bool ovik_testpage_write(const char *path, const char *model, int width_dots, int length_dots, int darkness);
+
+/* ---------- the system (system.cpp) ---------- */
+
+/* The system callback of the main loop: the server of the command line's options. */
+pappl_system_t *ovik_app_system_cb(int num_options, cups_option_t *options, void *data);
 
 #endif

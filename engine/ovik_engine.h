@@ -85,9 +85,10 @@ void init_dev_mode(dev_mode *settings);
 
 /* One choice of a job keyword. */
 typedef struct ovik_choice {
-  const char *value; /* the text the settings reader converts, as PPDs carry it ("10") */
-  const char *label; /* what a user reads ("10 mm") */
-  const char *ipp;   /* the IPP keyword of this choice, for keyword attributes; else NULL */
+  const char *value;    /* the text the settings reader converts, as PPDs carry it ("10") */
+  const char *label;    /* what a user reads ("10 mm") */
+  const char *ipp;      /* the IPP keyword of this choice, for keyword attributes; else NULL */
+  const char *tracking; /* PaperType: the media-tracking of this paper, when a client names no media-type */
 } ovik_choice;
 
 /* How a keyword's value text becomes settings. */
@@ -113,6 +114,14 @@ typedef struct ovik_keyword {
   int min, max;    /* the values that make sense */
   ovik_conversion conversion;
   size_t field; /* offset of the dev_mode field (ovik_number) */
+  /* Where IPP carries the keyword when it has no vendor attribute of its own:
+   * the standard attribute ("printer-resolution", "media", "media-type",
+   * "print-darkness"), else NULL. */
+  const char *ipp_standard;
+  /* finishings trim (the cutter) asks for this choice when the value in
+   * force is a number below trim_below; NULL: trim leaves the keyword alone. */
+  const char *trim_value;
+  int trim_below;
 } ovik_keyword;
 
 /* The job keywords, in the order the settings reader applies them. */
@@ -168,6 +177,10 @@ typedef struct ovik_job_io {
   /* 1: a cancel request ends a page between two of its copies; 0: a page
    * once begun goes out with all its copies. */
   int cancel_between_copies;
+  /* Told after each copy of a page has been written and flushed, with the
+   * sink's context: nonzero stops the page's remaining copies (the front end
+   * ends the job). May be NULL. */
+  int (*copy_sent)(void *context);
 } ovik_job_io;
 
 /* Reports text at level through io: its trace line, then the message function
@@ -186,6 +199,30 @@ int ovik_settings_apply(dev_mode *settings, const ovik_keyword *row, const char 
 /* PageSize, second reading: bytes per line from the imageable right edge of
  * the page size, in points, at the resolution in force. */
 void ovik_settings_width_from_area(dev_mode *settings, double right_points);
+
+/* Where a front end finds a job's settings: the PPD and the job's options
+ * for the filter, the job's IPP attributes and the printer's defaults for
+ * the printer application. */
+typedef struct ovik_settings_source {
+  /* The value text of a keyword (a choice's value, as a PPD carries it), or
+   * NULL when neither the job nor the printer sets it. A text the source
+   * makes goes into buffer (size bytes). */
+  const char *(*value)(void *context, const ovik_keyword *row, char *buffer, size_t size);
+  /* The imageable right edge in points of a page size the source knows, or
+   * a negative number. May be NULL. */
+  double (*page_right_points)(void *context, const char *page_size);
+  void *context;
+} ovik_settings_source;
+
+/* Builds a job's settings: the defaults, the identity of the named
+ * catalogue model, then every keyword in table order with the value text
+ * the source gives. 0, or the catalogue's code for an unknown model. */
+int ovik_settings_build(dev_mode *settings, const char *model_name, const ovik_settings_source *source,
+                        const ovik_job_io *io);
+
+/* True when a value text is one the keyword offers: one of its choices, or
+ * for an IPP integer a number in min..max. */
+bool ovik_keyword_accepts(const ovik_keyword *row, const char *value);
 
 /* Replaces every control character of a text from outside by '?', up to its
  * terminator or length bytes: a line break there would start a status line

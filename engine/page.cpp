@@ -124,6 +124,11 @@ int ovik_page_end(ovik_printer_dev *job)
     end_page(job);
     if (job->out.error)
       break;
+    if (job->io.copy_sent) {
+      flush_output(job->out);
+      if (job->out.error || job->io.copy_sent(job->io.sink_context) != 0)
+        break;
+    }
   }
   close_page(job);
   flush_output(job->out);

@@ -38,13 +38,18 @@ namespace {
 
 /* ---------- the job keywords ---------- */
 
+// The table rows name the columns they use; the columns after them are zero.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 #define CHOICES(name, ...)                                                                                             \
   constexpr ovik_choice name[] = {__VA_ARGS__};                                                                        \
   constexpr int name##_count = sizeof name / sizeof name[0]
 
 CHOICES(resolution_choices, {"203dpi", "203 DPI", nullptr});
-CHOICES(paper_type_choices, {"0", "Continuous roll", "continuous"}, {"1", "Labels with gaps", "labels"},
-        {"2", "Paper with black marks", "black-mark"}, {"3", "Tickets", "ticket"});
+CHOICES(paper_type_choices, {"0", "Continuous roll", "continuous", "continuous"},
+        {"1", "Labels with gaps", "labels", "gap"}, {"2", "Paper with black marks", "black-mark", "mark"},
+        {"3", "Tickets", "ticket", nullptr});
 CHOICES(when_choices, {"0", "Never", "none"}, {"1", "At start of job", "job-start"}, {"2", "At end of job", "job-end"});
 CHOICES(logo_choices, {"0", "No", "none"}, {"1", "At start of job", "job-start"}, {"2", "At end of job", "job-end"});
 CHOICES(drawer_choices, {"0", "Keep closed", "none"}, {"1", "Open at start of job", "job-start"},
@@ -86,12 +91,14 @@ constexpr const char *cutting = "Cutting/Feed and Cut";
 
 #define FIELD(f) offsetof(dev_mode, f)
 #define LIST(c) c, c##_count
-/* keyword, label, group, IPP name, default, choices, IPP integer?, min, max, conversion, field */
+/* keyword, label, group, IPP name, default, choices, IPP integer?, min, max, conversion, field, the
+ * standard IPP attribute that carries it, finishings trim's value and the values it raises */
 const ovik_keyword keyword_table[] = {
-    {"Resolution", "Resolution", nullptr, nullptr, "203dpi", LIST(resolution_choices), 1, 1, 9600, ovik_resolution, 0},
-    {"PageSize", "Media Size", nullptr, nullptr, nullptr, nullptr, 0, 0, 0, 0, ovik_page_size, 0},
-    {"PaperType", "Paper Type", general, nullptr, "0", LIST(paper_type_choices), 0, 0, 3, ovik_number,
-     FIELD(papertype)},
+    {"Resolution", "Resolution", nullptr, nullptr, "203dpi", LIST(resolution_choices), 1, 1, 9600, ovik_resolution, 0,
+     "printer-resolution"},
+    {"PageSize", "Media Size", nullptr, nullptr, nullptr, nullptr, 0, 0, 0, 0, ovik_page_size, 0, "media"},
+    {"PaperType", "Paper Type", general, nullptr, "0", LIST(paper_type_choices), 0, 0, 3, ovik_number, FIELD(papertype),
+     "media-type"},
     {"PrintLogo", "Print Logo", logo, "print-logo", "0", LIST(logo_choices), 0, 0, 2, ovik_number, FIELD(printlogo)},
     {"LogoIndex", "Logo", logo, "logo-index", "0", LIST(logo_index_choices), 1, 0, 10, ovik_number, FIELD(logoindex)},
     {"LogoAlign", "Logo Position", logo, "logo-align", "0", LIST(logo_align_choices), 0, 0, 3, ovik_number,
@@ -119,17 +126,19 @@ const ovik_keyword keyword_table[] = {
     {"PaperSaveBottom", "Blank Space at Page End", general, "paper-save-bottom", "1", LIST(page_end_choices), 0, 0, 1,
      ovik_number, FIELD(papersavebottom)},
     {"PostPrintAction", "After Printing", cutting, "post-print-action", "2", LIST(post_print_choices), 0, 0, 3,
-     ovik_post_print_action, FIELD(postprintaction)},
+     ovik_post_print_action, FIELD(postprintaction), nullptr, "2", 3},
     {"FormfeedLength", "Feed at End of Job", cutting, "formfeed-length", "0", LIST(feed_length_choices), 1, 0, 100,
      ovik_number, FIELD(feeddistance)},
-    {"CutMode", "Cut", cutting, "cut-mode", "0", LIST(cut_mode_choices), 0, 0, 2, ovik_number, FIELD(finalcut)},
+    {"CutMode", "Cut", cutting, "cut-mode", "0", LIST(cut_mode_choices), 0, 0, 2, ovik_number, FIELD(finalcut), nullptr,
+     "2", 1},
     {"CutPaperLength", "Feed Before Cut", cutting, "cut-paper-length", "-1", LIST(cut_length_choices), 1, -1, 100,
      ovik_number, FIELD(cutdistance)},
     {"PrintDensity", "Print Density", general, nullptr, "None", LIST(density_choices), 1, 0, 7, ovik_density,
-     FIELD(density)},
+     FIELD(density), "print-darkness"},
 };
 #undef LIST
 #undef FIELD
+#pragma GCC diagnostic pop
 
 /* atoi's reading of a number (blanks, sign, digits, stop at anything else),
  * but a value beyond int saturates instead of being undefined. */
@@ -218,6 +227,44 @@ int ovik_settings_apply(dev_mode *s, const ovik_keyword *row, const char *value,
 void ovik_settings_width_from_area(dev_mode *s, double right_points)
 {
   s->printer_width = trunc_to_int((s->resolution * (right_points / 72.0) + 7.0) / 8.0);
+}
+
+/* Builds the settings from a source, keyword by keyword in table order. */
+int ovik_settings_build(dev_mode *s, const char *model_name, const ovik_settings_source *source, const ovik_job_io *io)
+{
+  init_dev_mode(s);
+  if (int code = get_model_info(s, model_name, io))
+    return code;
+  for (const ovik_keyword &row : keyword_table) {
+    char buffer[128];
+    const char *value = source->value(source->context, &row, buffer, sizeof buffer);
+    if (!value)
+      continue;
+    ovik_settings_apply(s, &row, value, io);
+    // A page size the source knows gives the width of its imageable area.
+    if (row.conversion == ovik_page_size && source->page_right_points) {
+      double right = source->page_right_points(source->context, value);
+      if (right >= 0)
+        ovik_settings_width_from_area(s, right);
+    }
+  }
+  return 0;
+}
+
+/* One of the keyword's choices, or a number in its range. */
+bool ovik_keyword_accepts(const ovik_keyword *row, const char *value)
+{
+  if (!value)
+    return false;
+  for (int i = 0; i < row->num_choices; i++)
+    if (std::strcmp(row->choices[i].value, value) == 0)
+      return true;
+  if (!row->ipp_integer || !*value)
+    return false;
+  char *end = nullptr;
+  errno = 0;
+  long long v = strtoll(value, &end, 10);
+  return errno == 0 && *end == '\0' && v >= row->min && v <= row->max;
 }
 
 /* Copies the identity, class and width of the named catalogue model. */

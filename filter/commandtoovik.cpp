@@ -90,10 +90,10 @@ int report_levels(const command_context &c)
   bool answered = status_report(status, c.job, c.io);
   int level = -1;
   const char *state = "unknown: the printer was not asked or did not answer";
-  if (answered && (status.held & OVIK_STATUS_MEDIA_EMPTY)) {
+  if (answered && (status.policy.held & OVIK_STATUS_MEDIA_EMPTY)) {
     level = 0;
     state = "out";
-  } else if (answered && (status.held & OVIK_STATUS_MEDIA_LOW)) {
+  } else if (answered && (status.policy.held & OVIK_STATUS_MEDIA_LOW)) {
     level = 10;
     state = "near its end";
   } else if (answered) {

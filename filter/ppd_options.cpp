@@ -6,7 +6,6 @@
 #include "ppd_options.h"
 
 #include <cstdlib>
-#include <span>
 #include <string>
 #include <cups/cups.h>
 #include <cups/ppd.h>
@@ -30,6 +29,19 @@ const char *lookup(const option_sources &src, const char *keyword)
   if (ppd_choice_t *choice = ppdFindMarkedChoice(src.ppd, keyword))
     return choice->choice;
   return nullptr;
+}
+
+/* The settings source over the PPD and the options. */
+const char *keyword_value(void *context, const ovik_keyword *row, char *, size_t)
+{
+  return lookup(*static_cast<const option_sources *>(context), row->keyword);
+}
+
+/* A page size the PPD knows gives the right edge of its imageable area. */
+double page_right(void *context, const char *name)
+{
+  ppd_size_t *size = ppdPageSize(static_cast<const option_sources *>(context)->ppd, name);
+  return size ? size->right : -1;
 }
 
 } // namespace
@@ -59,22 +71,10 @@ void get_options(dev_mode *s, filter_settings *own, const char *options, const o
 
   const char *nick = src.ppd->shortnickname;
   ovik_trace("\tget_options modelname:%s.\n", nick ? nick : "(null)");
-  if (get_model_info(s, nick, io) != 0) {
+  const ovik_settings_source source = {keyword_value, page_right, &src};
+  if (ovik_settings_build(s, nick, &source, io) != 0) {
     ovik_trace("-wrong ppd modelname!\n");
     fatal_error("wrong ppd modelname!");
-  }
-
-  size_t count = 0;
-  const ovik_keyword *table = ovik_keyword_table(&count);
-  for (const ovik_keyword &row : std::span(table, count)) {
-    const char *value = lookup(src, row.keyword);
-    if (!value)
-      continue;
-    ovik_settings_apply(s, &row, value, io);
-    // A page size the PPD knows gives the width of its imageable area.
-    if (row.conversion == ovik_page_size)
-      if (ppd_size_t *size = ppdPageSize(src.ppd, value))
-        ovik_settings_width_from_area(s, size->right);
   }
 
   // The filter's own: they change no setting of the job, and no line of the dump.

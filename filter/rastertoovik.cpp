@@ -210,7 +210,6 @@ int main(int argc, char *argv[])
 
   dev_mode settings;
   filter_settings own;
-  init_dev_mode(&settings);
   get_options(&settings, &own, argv[5], &io);
   ovik_printer_dev *job = nullptr;
   if (ovik_printer_dev_creator(&settings, &io, &job) != 0)

@@ -24,14 +24,11 @@
 
 namespace {
 
-/* Time limits: a reply is awaited this long; a job waits at most
- * silent_budget_ms in all for replies that never come; a drain of what was
- * sent may take this long before the query is left out this time. The
- * backend answers the side channel once it has reached the printer, which
- * takes a network backend seconds when the printer does not speak SNMP; the
- * job could not print before that anyway. */
-constexpr int reply_timeout_ms = 1000;
-constexpr int silent_budget_ms = 2000;
+/* Time limits beside the engine's status policy: a drain of what was sent
+ * may take this long before the query is left out this time. The backend
+ * answers the side channel once it has reached the printer, which takes a
+ * network backend seconds when the printer does not speak SNMP; the job
+ * could not print before that anyway. */
 constexpr double drain_timeout_s = 2.0;
 constexpr double side_channel_timeout_s = 10.0;
 
@@ -131,32 +128,69 @@ bool listed(const char *reason)
 }
 
 /* Tells the spooler what changed: a STATE: line for each condition that
- * came or went, and the printer's words for the most urgent one. */
-void report(printer_status &s, unsigned found)
+ * came or went, and the printer's words for the most urgent one. At the
+ * first answer every condition that holds is told, and a reason the spooler
+ * still lists from an earlier job goes if it no longer holds. */
+void report(void *context, unsigned before, unsigned found, int first)
 {
+  auto &s = *static_cast<printer_status *>(context);
   size_t count = 0;
   const ovik_status_condition *conditions = ovik_status_conditions(&count);
   for (size_t i = 0; i < count; i++) {
     const ovik_status_condition &c = conditions[i];
-    // At the first answer every condition that holds is told, and a reason
-    // the spooler still lists from an earlier job goes if it no longer holds.
+    if (!(c.bit & OVIK_STATUS_FROM_REPLIES))
+      continue;
     bool holds = found & c.bit;
-    bool was = s.known ? (s.held & c.bit) : listed(c.cups_reason);
-    if (holds && !(s.known && was))
+    bool was = first ? listed(c.cups_reason) : (before & c.bit) != 0;
+    if (holds && (first || !was))
       fprintf(stderr, "STATE: +%s\n", c.cups_reason);
     else if (!holds && was)
       fprintf(stderr, "STATE: -%s\n", c.cups_reason);
   }
-  if (found != s.held || !s.known) {
-    const char *text = nullptr;
-    for (size_t i = 0; i < count && !text; i++)
-      if (found & conditions[i].bit)
-        text = conditions[i].text;
-    if (text || (s.known && s.held))
-      ovik_message(s.io, MSG_INFO, text ? text : "Printer is ready");
+  if (found != before || first) {
+    const ovik_status_condition *c = ovik_status_first(found);
+    if (c || (!first && before))
+      ovik_message(s.io, MSG_INFO, c ? c->text : "Printer is ready");
   }
-  s.held = found;
-  s.known = true;
+}
+
+/* The job stops asking: said once, in the log. */
+void gave_up(void *context, const char *why)
+{
+  ovik_message(static_cast<printer_status *>(context)->io, MSG_DEBUG, why);
+}
+
+int cancelled(void *context)
+{
+  return ovik_job_cancelled(static_cast<printer_status *>(context)->job);
+}
+
+/* A waiting job's pause between two queries (SIGTERM ends it early). */
+void pause_ms(void *, int ms)
+{
+  const struct timespec pause = {ms / 1000, (ms % 1000) * 1000000L};
+  nanosleep(&pause, nullptr);
+}
+
+} // namespace
+
+namespace {
+
+/* Sets up the job's status policy over the job's printer stream and the
+ * back channel; asking when asked for and the backend can read the printer. */
+void set_up(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool asking)
+{
+  s.job = job;
+  s.io = io;
+  s.port = job_stream_port(job);
+  s.port.read_byte = read_reply;
+  s.port.discard = discard_unasked;
+  ovik_status_job_begin(&s.policy, ovik_job_settings(job)->type, asking ? &s.port : nullptr);
+  s.policy.report = report;
+  s.policy.gave_up = gave_up;
+  s.policy.cancelled = cancelled;
+  s.policy.pause = pause_ms;
+  s.policy.context = &s;
 }
 
 } // namespace
@@ -164,78 +198,26 @@ void report(printer_status &s, unsigned found)
 /* Live status for this job, when the queue and the backend allow it. */
 void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool monitor)
 {
-  s.job = job;
-  s.io = io;
-  s.asking = monitor && backend_is_bidirectional();
-  s.budget_ms = silent_budget_ms;
-  if (s.asking)
+  set_up(s, job, io, monitor && backend_is_bidirectional());
+  if (s.policy.asking)
     status_check(s);
 }
 
-namespace {
-
-/* The conditions under which the printer cannot print. */
-constexpr unsigned stopping = OVIK_STATUS_MEDIA_EMPTY | OVIK_STATUS_COVER_OPEN | OVIK_STATUS_OFFLINE;
-
-/* One query: drained first when print data went before it (a network
+/* One query, for a command job, which sends nothing before it (a network
  * backend connects only once the first bytes come, and drains nothing
- * before), bounded, reported. */
-void query_once(printer_status &s, bool after_data = true)
-{
-  if (!s.asking || (after_data && !drained()))
-    return;
-  // The job's printer stream there, the back channel back.
-  ovik_status_port port = job_stream_port(s.job);
-  port.read_byte = read_reply;
-  port.discard = discard_unasked;
-  unsigned found = 0;
-  int waited = 0;
-  int timeout = reply_timeout_ms < s.budget_ms ? reply_timeout_ms : s.budget_ms;
-  int result = ovik_status_query(ovik_job_settings(s.job)->type, &port, timeout, &found, &waited);
-  if (result == OVIK_STATUS_ANSWERED) {
-    report(s, found);
-    return;
-  }
-  // A reply that fails its fixed bits is not believed; silence uses up the
-  // budget; a printer class without status requests or a broken channel
-  // ends the asking at once.
-  if (result == OVIK_STATUS_SILENT)
-    s.budget_ms -= waited > 0 ? waited : timeout;
-  if (result == OVIK_STATUS_BAD_REPLY)
-    return;
-  if (result == OVIK_STATUS_SILENT && s.budget_ms > 0)
-    return;
-  s.asking = false;
-  ovik_message(s.io, MSG_DEBUG,
-               result == OVIK_STATUS_SILENT ? "The printer does not answer status requests; printing on without asking"
-                                            : "The printer's status cannot be asked; printing on without asking");
-}
-
-} // namespace
-
-/* One query, for a command job, which sends nothing before it: answered
- * or not, nothing is waited for. */
+ * before): answered or not, nothing is waited for. */
 bool status_report(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io)
 {
-  s.job = job;
-  s.io = io;
-  s.asking = backend_is_bidirectional();
-  s.budget_ms = silent_budget_ms;
-  query_once(s, false);
-  return s.known;
+  set_up(s, job, io, backend_is_bidirectional());
+  if (s.policy.asking)
+    ovik_status_job_ask(&s.policy);
+  return s.policy.known;
 }
 
-/* Asks the printer between pages. A printer that cannot print (out of
- * paper, cover open, offline) keeps the job here, asked again every moment,
- * until it can: the job is neither ended nor cancelled for it, and the
- * spooler sees the condition go as soon as it goes. While the printer holds
- * data it cannot print, the drain before each query waits for it. */
+/* Asks the printer between pages, once what was sent has drained: while the
+ * printer holds data it cannot print, the drain waits for it. */
 void status_check(printer_status &s)
 {
-  query_once(s);
-  const struct timespec pause = {1, 0};
-  while (s.asking && (s.held & stopping) && !ovik_job_cancelled(s.job)) {
-    nanosleep(&pause, nullptr);
-    query_once(s);
-  }
+  if (s.policy.asking && drained())
+    ovik_status_job_check(&s.policy);
 }

@@ -1,21 +1,21 @@
 /*
  * status.h - live printer status for the filter: where the backend has a
  * back channel, the printer's condition (paper out, cover open, ...) is
- * asked between pages and told to the spooler as STATE: lines.
+ * asked between pages and told to the spooler as STATE: lines, by the
+ * engine's status policy (ovik_status.h).
  */
 #ifndef OVIK_FILTER_STATUS_H
 #define OVIK_FILTER_STATUS_H
 
 #include "ovik_engine.h"
+#include "ovik_status.h"
 
 /* What the filter knows of the printer's condition during one job. */
 struct printer_status {
   ovik_printer_dev *job = nullptr;
   const ovik_job_io *io = nullptr;
-  bool asking = false; /* status queries are on for this job */
-  int budget_ms = 0;   /* waiting for replies that do not come, still allowed */
-  unsigned held = 0;   /* the conditions last reported as holding */
-  bool known = false;  /* a query has been answered in this job */
+  ovik_status_port port{};
+  ovik_status_job policy{};
 };
 
 /* Starts live status for the job when monitor is on and the backend is
@@ -26,10 +26,11 @@ void status_begin(printer_status &status, ovik_printer_dev *job, const ovik_job_
 
 /* Asks the printer once, where the backend is bidirectional, and reports
  * what holds as status_begin does, without waiting for the printer to be
- * able to print: true when it answered (status.held says what holds). */
+ * able to print: true when it answered (status.policy.held says what holds). */
 bool status_report(printer_status &status, ovik_printer_dev *job, const ovik_job_io *io);
 
-/* Asks the printer again (after a page's last copy, at job end) and reports changes. */
+/* Asks the printer again (after a page's last copy, at job end) and reports
+ * changes; waits while the printer cannot print. */
 void status_check(printer_status &status);
 
 #endif

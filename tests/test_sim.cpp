@@ -273,7 +273,7 @@ TEST(Sim, TheEnginesStatusQueryReadsEveryConditionBack)
       {"paper-out", OVIK_STATUS_ANSWERED, OVIK_STATUS_MEDIA_EMPTY},
       {"cover-open", OVIK_STATUS_ANSWERED, OVIK_STATUS_COVER_OPEN},
       {"offline", OVIK_STATUS_ANSWERED, OVIK_STATUS_OFFLINE},
-      {"silent", OVIK_STATUS_SILENT, 0xFFu},
+      {"silent", OVIK_STATUS_NO_REPLY, 0xFFu},
   };
   sim_run sim({});
   ASSERT_GT(sim.port, 0);
@@ -287,7 +287,7 @@ TEST(Sim, TheEnginesStatusQueryReadsEveryConditionBack)
     int waited = -1;
     EXPECT_EQ(ovik_status_query(escpos, &port, 300, &found, &waited), r.result);
     EXPECT_EQ(found, r.found);
-    EXPECT_EQ(waited > 0, r.result == OVIK_STATUS_SILENT) << waited;
+    EXPECT_EQ(waited > 0, r.result == OVIK_STATUS_NO_REPLY) << waited;
   }
   close(connection.fd);
 }
