@@ -23,6 +23,8 @@ struct scripted_printer {
   bytes readable;
   bool refuse_send = false;
 
+  explicit scripted_printer(const std::vector<bytes> &script = {}) : replies(script.begin(), script.end()) {}
+
   ovik_status_port port()
   {
     return {[](void *ctx, const uint8_t *data, size_t length) {
@@ -328,8 +330,7 @@ TEST(Tools, TheListOfStoredGraphicsBlockByBlock)
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
-    scripted_printer p;
-    p.replies.assign(c.replies.begin(), c.replies.end());
+    scripted_printer p(c.replies);
     ovik_status_port port = p.port();
     dev_mode printer = printer_of();
     std::vector<ovik_nv_graphic> graphics(c.capacity);
@@ -416,8 +417,7 @@ TEST(Tools, CapacityAndIdentityFromTheReplies)
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
-    scripted_printer p;
-    p.replies.assign(c.replies.begin(), c.replies.end());
+    scripted_printer p(c.replies);
     ovik_status_port port = p.port();
     dev_mode printer = printer_of();
     char message[256] = "";
