@@ -78,113 +78,50 @@ struct image_spec {
 
 } // namespace
 
+// What the filter's StoreLogo tests do not reach: rows packed to the width,
+// the key codes of the first and last logo, a class word without the
+// commands, a port that cannot send. The sizes refused are those tests'.
 TEST(Tools, StoringALogoSendsOneWholeDefineCommandOrNothing)
 {
-  const bytes big_header = hex_bytes("1D 38 4C 0B 88 02 00 30 43 30 30 31 01 40 02 00 09 31");
   struct Case {
     const char *title;
     int32_t logo;
     image_spec image;
-    dev_mode printer;
+    uint32_t type;
     int code;
-    std::string sent; /* the whole command, or its first bytes ending in "..." */
-    const char *message;
+    const char *sent;
   };
   const Case cases[] = {
-      {"logo 2, 10 x 2 dots, padded rows: dots beyond the width cleared",
+      {"10 x 2 dots, rows of 3 bytes: packed, dots beyond the width cleared",
        2,
        {10, 2, 3},
-       printer_of(),
+       0x10201,
        0,
-       "1D 28 4C 0F 00 30 43 30 30 31 01 0A 00 02 00 31 FF C0 FF C0",
-       "Logo 2 stored in the printer: 10 x 2 dots"},
-      {"logo 0 is key code 2F",
-       0,
-       {8, 1, 1},
-       printer_of(),
-       0,
-       "1D 28 4C 0C 00 30 43 30 30 2F 01 08 00 01 00 31 FF",
-       "Logo 0 stored"},
-      {"logo 79 is key code 7E",
-       79,
-       {8, 1, 1},
-       printer_of(),
-       0,
-       "1D 28 4C 0C 00 30 43 30 30 7E 01 08 00 01 00 31 FF",
-       "Logo 79 stored"},
-      {"the printer's width and the tallest logo: the four-byte count",
-       2,
-       {576, 2304, 72},
-       printer_of(),
-       0,
-       hex(big_header) + " FF ...",
-       "576 x 2304 dots"},
-      {"logo 80",
-       80,
-       {8, 1, 1},
-       printer_of(),
-       OVIK_ERR_PARAMETER,
-       "",
-       "There is no logo 80: logos are numbered 0 to 79"},
-      {"logo -1", -1, {8, 1, 1}, printer_of(), OVIK_ERR_PARAMETER, "", "There is no logo -1"},
-      {"one dot wider than the printer",
-       1,
-       {385, 1, 49},
-       printer_of(48),
-       OVIK_ERR_IMAGE_SIZE,
-       "",
-       "The image is 385 dots wide; this printer prints 384 dots across at most"},
-      {"one row too tall",
-       1,
-       {8, 2305, 1},
-       printer_of(),
-       OVIK_ERR_IMAGE_SIZE,
-       "",
-       "The image is 2305 dots tall; a stored logo is 2304 dots tall at most"},
-      {"no rows",
-       1,
-       {8, 0, 1},
-       printer_of(),
-       OVIK_ERR_IMAGE_SIZE,
-       "",
-       "The image is empty (8 x 0 dots): there is nothing to store"},
-      {"no width", 1, {0, 5, 1}, printer_of(), OVIK_ERR_IMAGE_SIZE, "", "The image is empty (0 x 5 dots)"},
-      {"rows shorter than the width",
-       1,
-       {17, 1, 2},
-       printer_of(),
-       OVIK_ERR_PARAMETER,
-       "",
-       "rows are missing or shorter than its width"},
-      {"a printer without graphics commands",
-       1,
-       {8, 1, 1},
-       printer_of(72, 0x2),
-       OVIK_ERR_PRINTER_CLASS,
-       "",
-       "This printer does not take the command to store a graphic"},
+       "1D 28 4C 0F 00 30 43 30 30 31 01 0A 00 02 00 31 FF C0 FF C0"},
+      {"logo 0", 0, {8, 1, 1}, 0x10201, 0, "1D 28 4C 0C 00 30 43 30 30 2F 01 08 00 01 00 31 FF"},
+      {"logo 79", 79, {8, 1, 1}, 0x10201, 0, "1D 28 4C 0C 00 30 43 30 30 7E 01 08 00 01 00 31 FF"},
+      {"no logo -1", -1, {8, 1, 1}, 0x10201, OVIK_ERR_PARAMETER, ""},
+      {"rows shorter than the width", 1, {17, 1, 2}, 0x10201, OVIK_ERR_PARAMETER, ""},
+      {"a class word without the commands", 1, {8, 1, 1}, 0x2, OVIK_ERR_PRINTER_CLASS, ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
     scripted_printer p;
     ovik_status_port port = p.port();
     ovik_bitmap image = c.image.bitmap();
-    char message[256] = "";
-    EXPECT_EQ(c.code, ovik_tools_store_logo(&c.printer, &port, c.logo, &image, message, sizeof message));
-    std::string sent = hex(p.sent);
-    if (c.sent.ends_with("..."))
-      sent = sent.substr(0, c.sent.size() - 4) + " ...";
-    EXPECT_EQ(c.sent, sent);
-    EXPECT_NE(std::string(message).find(c.message), std::string::npos) << message;
+    dev_mode printer = printer_of(72, c.type);
+    EXPECT_EQ(c.code, ovik_tools_store_logo(&printer, &port, c.logo, &image, nullptr, 0));
+    EXPECT_EQ(c.sent, hex(p.sent));
   }
-  // A port that cannot send: the write failure, in one piece or not at all.
   scripted_printer p;
   p.refuse_send = true;
   ovik_status_port port = p.port();
   image_spec small(8, 1, 1);
   ovik_bitmap image = small.bitmap();
   dev_mode printer = printer_of();
-  EXPECT_EQ(OVIK_ERR_IO_WRITE, ovik_tools_store_logo(&printer, &port, 1, &image, nullptr, 0));
+  char message[256];
+  EXPECT_EQ(OVIK_ERR_IO_WRITE, ovik_tools_store_logo(&printer, &port, 1, &image, message, sizeof message));
+  EXPECT_STREQ(message, "The logo could not be sent to the printer");
 }
 
 TEST(Tools, APageLessItsBlankRowsAboveAndBelow)
@@ -213,14 +150,15 @@ TEST(Tools, APageLessItsBlankRowsAboveAndBelow)
   }
 }
 
+// The one-command operations the command filter's tests do not send: the
+// deletes, and what is refused before anything is sent.
 TEST(Tools, OneCommandOperationsSendExactlyTheirCommand)
 {
-  dev_mode beeps = printer_of();
-  beeps.beeptimes = 3;
-  beeps.beepduration = 2;
-  beeps.beepinterval = 1;
   dev_mode too_many_beeps = printer_of();
   too_many_beeps.beeptimes = 64;
+  using namespace std::placeholders;
+  auto drawer = [](int n) { return std::bind(ovik_tools_open_drawer, _1, _2, n, _3, _4); };
+  auto remove = [](int n) { return std::bind(ovik_tools_delete_logo, _1, _2, n, _3, _4); };
   struct Case {
     const char *title;
     dev_mode printer;
@@ -229,29 +167,15 @@ TEST(Tools, OneCommandOperationsSendExactlyTheirCommand)
     const char *sent;
     const char *message;
   };
-  using namespace std::placeholders;
   const Case cases[] = {
-      {"drawer 1", printer_of(), std::bind(ovik_tools_open_drawer, _1, _2, 1, _3, _4), 0, "1B 70 00 50 50",
-       "Drawer 1 opened"},
-      {"drawer 2", printer_of(), std::bind(ovik_tools_open_drawer, _1, _2, 2, _3, _4), 0, "1B 70 01 50 50",
-       "Drawer 2 opened"},
-      {"no drawer 3", printer_of(), std::bind(ovik_tools_open_drawer, _1, _2, 3, _3, _4), OVIK_ERR_PARAMETER, "",
-       "There is no drawer 3"},
-      {"no drawer 0", printer_of(), std::bind(ovik_tools_open_drawer, _1, _2, 0, _3, _4), OVIK_ERR_PARAMETER, "",
-       "There is no drawer 0"},
-      {"a beep with the settings' defaults", printer_of(), ovik_tools_beep, 0, "1B 28 41 05 00 61 64 01 00 00",
-       "Beeped"},
-      {"a beep with the settings'", beeps, ovik_tools_beep, 0, "1B 28 41 05 00 61 64 03 02 01", "Beeped"},
-      {"64 beeps are refused", too_many_beeps, ovik_tools_beep, OVIK_ERR_PARAMETER, "", "could not be built"},
-      {"the self-test page", printer_of(), ovik_tools_self_test, 0, "1D 28 41 02 00 00 02", "Self-test page printed"},
-      {"delete logo 2", printer_of(), std::bind(ovik_tools_delete_logo, _1, _2, 2, _3, _4), 0,
-       "1D 28 4C 04 00 30 42 30 31", "Logo 2 deleted"},
-      {"delete every graphic", printer_of(), std::bind(ovik_tools_delete_logo, _1, _2, -1, _3, _4), 0,
-       "1D 28 4C 05 00 30 41 43 4C 52", "Every stored graphic deleted"},
-      {"no logo 80 to delete", printer_of(), std::bind(ovik_tools_delete_logo, _1, _2, 80, _3, _4), OVIK_ERR_PARAMETER,
-       "", "There is no logo 80"},
-      {"a drawer of a printer without the commands", printer_of(72, 0x2),
-       std::bind(ovik_tools_open_drawer, _1, _2, 1, _3, _4), OVIK_ERR_PRINTER_CLASS, "",
+      {"delete logo 2", printer_of(), remove(2), 0, "1D 28 4C 04 00 30 42 30 31", "Logo 2 deleted"},
+      {"delete every graphic", printer_of(), remove(-1), 0, "1D 28 4C 05 00 30 41 43 4C 52",
+       "Every stored graphic deleted"},
+      {"no logo 80 to delete", printer_of(), remove(80), OVIK_ERR_PARAMETER, "", "There is no logo 80"},
+      {"no drawer 3", printer_of(), drawer(3), OVIK_ERR_PARAMETER, "", "There is no drawer 3"},
+      {"no drawer 0", printer_of(), drawer(0), OVIK_ERR_PARAMETER, "", "There is no drawer 0"},
+      {"64 beeps", too_many_beeps, ovik_tools_beep, OVIK_ERR_PARAMETER, "", "could not be built"},
+      {"a class word without the commands", printer_of(72, 0x2), drawer(1), OVIK_ERR_PRINTER_CLASS, "",
        "does not take the command to open a drawer"},
   };
   for (const Case &c : cases) {
@@ -271,62 +195,18 @@ TEST(Tools, TheListOfStoredGraphicsBlockByBlock)
   struct Case {
     const char *title;
     std::vector<bytes> replies;
-    int capacity;
-    int code, count;
+    int capacity, code, count;
     std::string sent;  /* after the request */
     std::string first; /* logo numbers and key codes of the first graphics */
-    const char *message;
   };
   const Case cases[] = {
-      {"no graphics", {reply("7r@")}, 8, 0, 0, "06", "", "The printer holds 0 stored graphics"},
-      {"two logos and a graphic of another key",
-       {reply("7r@0102ab")},
-       8,
-       0,
-       3,
-       "06",
-       "2:3031 3:3032 -1:6162",
-       "holds 3"},
-      {"an automatic status message before the reply",
-       {hex_bytes("10 00 00 00") + reply("7r@00")},
-       8,
-       0,
-       1,
-       "06",
-       "1:3030",
-       "holds 1"},
-      {"two blocks: ACK after each",
-       {reply("7rA" + forty), reply("7r@0:")},
-       41,
-       0,
-       41,
-       "06 06",
-       "1:3030 1:3030 1:3030",
-       "holds 41"},
-      {"more graphics than room: all acknowledged, the first kept",
-       {reply("7rA" + forty), reply("7r@0:")},
-       2,
-       OVIK_ERR_BUFFER,
-       41,
-       "06 06",
-       "1:3030 1:3030",
-       "The printer holds 41 graphics; room was given for 2"},
-      {"a block that is not understood: CAN",
-       {reply("7r@0")},
-       8,
-       OVIK_ERR_MALFORMED_REPLY,
-       0,
-       "18",
-       "",
-       "is not understood"},
-      {"no answer",
-       {},
-       8,
-       OVIK_ERR_IO_READ_TIMEOUT,
-       0,
-       "18",
-       "",
-       "The printer did not answer the request for the stored graphics"},
+      {"none", {reply("7r@")}, 8, 0, 0, "06", ""},
+      {"two logos, another key", {reply("7r@0102ab")}, 8, 0, 3, "06", "2:3031 3:3032 -1:6162"},
+      {"status before the reply", {hex_bytes("10 00 00 00") + reply("7r@00")}, 8, 0, 1, "06", "1:3030"},
+      {"two blocks", {reply("7rA" + forty), reply("7r@0:")}, 41, 0, 41, "06 06", "1:3030 1:3030 1:3030"},
+      {"beyond the room", {reply("7rA" + forty), reply("7r@0:")}, 2, OVIK_ERR_BUFFER, 41, "06 06", "1:3030 1:3030"},
+      {"a block not understood", {reply("7r@0")}, 8, OVIK_ERR_MALFORMED_REPLY, 0, "18", ""},
+      {"no answer", {}, 8, OVIK_ERR_IO_READ_TIMEOUT, 0, "18", ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
@@ -348,7 +228,9 @@ TEST(Tools, TheListOfStoredGraphicsBlockByBlock)
       first += entry;
     }
     EXPECT_EQ(c.first, first);
-    EXPECT_NE(std::string(message).find(c.message), std::string::npos) << message;
+    if (c.capacity == 2) {
+      EXPECT_STREQ(message, "The printer holds 41 graphics; room was given for 2");
+    }
   }
 }
 
@@ -361,76 +243,31 @@ TEST(Tools, CapacityAndIdentityFromTheReplies)
     int code;
     std::array<int, 4> values; /* free, total; or model, firmware */
     const char *sent;
-    const char *message;
   };
-  const char *capacity_requests = "1D 28 4C 02 00 30 33 1D 28 4C 02 00 30 30";
+  const char *both = "1D 28 4C 02 00 30 33 1D 28 4C 02 00 30 30", *id = "1D 49 01 1D 49 41";
   const Case cases[] = {
-      {"free and whole memory",
-       false,
-       {reply("711234"), reply("70262144")},
-       0,
-       {1234, 262144, -9, -9},
-       capacity_requests,
-       "1234 of 262144 bytes of graphics memory are free"},
-      {"the replies swapped",
-       false,
-       {reply("70262144"), reply("711234")},
-       OVIK_ERR_MALFORMED_REPLY,
-       {-1, -1, -9, -9},
-       "1D 28 4C 02 00 30 33",
-       "is not understood"},
-      {"no answer to the second",
-       false,
-       {reply("711234")},
-       OVIK_ERR_IO_READ_TIMEOUT,
-       {1234, -1, -9, -9},
-       capacity_requests,
-       "did not answer the request for the graphics memory left"},
-      {"model and firmware",
-       true,
-       {hex_bytes("01"), reply("_1.0.7 ")},
-       0,
-       {1, 1, 0, 7},
-       "1D 49 01 1D 49 41",
-       "Model ID 0x01, firmware 1.0.7"},
-      {"a firmware reply without its three numbers",
-       true,
-       {hex_bytes("20"), reply("_1.0")},
-       OVIK_ERR_MALFORMED_REPLY,
-       {0x20, -1, -1, -1},
-       "1D 49 01 1D 49 41",
-       "firmware version is not understood"},
-      {"no firmware answer",
-       true,
-       {hex_bytes("20")},
-       OVIK_ERR_IO_READ_TIMEOUT,
-       {0x20, -1, -1, -1},
-       "1D 49 01 1D 49 41",
-       "did not answer the request for the firmware version"},
-      {"no model answer",
-       true,
-       {},
-       OVIK_ERR_IO_READ_TIMEOUT,
-       {-1, -1, -1, -1},
-       "1D 49 01",
-       "did not answer the request for the model"},
+      {"free and whole", false, {reply("711234"), reply("70262144")}, 0, {1234, 262144, -9, -9}, both},
+      {"swapped", false, {reply("70262144")}, OVIK_ERR_MALFORMED_REPLY, {-1, -1, -9, -9}, "1D 28 4C 02 00 30 33"},
+      {"no second answer", false, {reply("711234")}, OVIK_ERR_IO_READ_TIMEOUT, {1234, -1, -9, -9}, both},
+      {"model and firmware", true, {hex_bytes("01"), reply("_1.0.7 ")}, 0, {1, 1, 0, 7}, id},
+      {"two numbers", true, {hex_bytes("20"), reply("_1.0")}, OVIK_ERR_MALFORMED_REPLY, {0x20, -1, -1, -1}, id},
+      {"no firmware answer", true, {hex_bytes("20")}, OVIK_ERR_IO_READ_TIMEOUT, {0x20, -1, -1, -1}, id},
+      {"no model answer", true, {}, OVIK_ERR_IO_READ_TIMEOUT, {-1, -1, -1, -1}, "1D 49 01"},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
     scripted_printer p(c.replies);
     ovik_status_port port = p.port();
     dev_mode printer = printer_of();
-    char message[256] = "";
     std::array<int, 4> values = {-9, -9, -9, -9};
     if (c.identify) {
-      ovik_identity id;
-      EXPECT_EQ(c.code, ovik_tools_identify(&printer, &port, 10, &id, message, sizeof message));
-      values = {id.model_id, id.firmware[0], id.firmware[1], id.firmware[2]};
+      ovik_identity identity;
+      EXPECT_EQ(c.code, ovik_tools_identify(&printer, &port, 10, &identity, nullptr, 0));
+      values = {identity.model_id, identity.firmware[0], identity.firmware[1], identity.firmware[2]};
     } else {
-      EXPECT_EQ(c.code, ovik_tools_capacity(&printer, &port, 10, &values[0], &values[1], message, sizeof message));
+      EXPECT_EQ(c.code, ovik_tools_capacity(&printer, &port, 10, &values[0], &values[1], nullptr, 0));
     }
     EXPECT_EQ(c.values, values);
     EXPECT_EQ(c.sent, hex(p.sent));
-    EXPECT_NE(std::string(message).find(c.message), std::string::npos) << message;
   }
 }
