@@ -1,6 +1,6 @@
 # Installation and the Debian packages.
 #
-# component "driver": the filter in CUPS's ServerBin, the PPD set where
+# component "driver": the filters in CUPS's ServerBin, the PPD set where
 #   cups-driverd finds drivers (lpinfo -m, lpadmin -m), and the tools
 #   ovik-decode, ovik-models and ovik-sim; package "rastertoovik".
 # component "app": ovik-printer-app, its systemd unit (installed, not
@@ -32,7 +32,7 @@ endif()
 set(OVIK_CUPS_SERVERBIN ${serverbin} CACHE PATH "CUPS ServerBin: the filter goes into its filter/ folder")
 set(OVIK_PPD_INSTALL_DIR /usr/share/ppd/rastertoovik CACHE PATH "Folder of the PPD set, one that cups-driverd scans")
 
-install(TARGETS rastertoovik RUNTIME DESTINATION ${OVIK_CUPS_SERVERBIN}/filter COMPONENT driver)
+install(TARGETS rastertoovik commandtoovik RUNTIME DESTINATION ${OVIK_CUPS_SERVERBIN}/filter COMPONENT driver)
 install(DIRECTORY ${OVIK_PPD_DIR}/ DESTINATION ${OVIK_PPD_INSTALL_DIR} COMPONENT driver
         FILES_MATCHING PATTERN "*.ppd")
 install(TARGETS ovik-decode ovik-models ovik-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT driver)
@@ -129,7 +129,9 @@ set(CPACK_DEBIAN_DRIVER_PACKAGE_SECTION text)
 set(CPACK_DEBIAN_DRIVER_PACKAGE_DEPENDS "cups")
 set(CPACK_COMPONENT_DRIVER_DESCRIPTION "CUPS driver for Ovik thermal receipt and label printers
 The rastertoovik filter and one PPD per printer model of the catalogue, with
-the paper cut, feeds, beeper, cash drawers and stored logo as job options.
+the paper cut, feeds, beeper, cash drawers and stored logo as job options;
+the commandtoovik filter for CUPS command files (open a drawer, beep, the
+self-test page, the paper state), and StoreLogo to store a logo.
 Also ovik-decode, which lists and previews a printer data stream, and
 ovik-sim, a printer simulator on a loopback port for trying a queue.")
 

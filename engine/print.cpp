@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "ovik_printer_helper_cmd.h"
+#include "ovik_tools.h"
 #include "job.h"
 
 namespace {
@@ -240,14 +241,35 @@ int printer_set_linespacing(ovik_printer_dev *job)
   return send_setting(job, "printer_set_linespacing", ovik_cmd_set_line_spacing, job->settings.linespacing);
 }
 
+/* The built-in beeper's command with the settings' repeat count, duration
+ * and interval (each its low byte). */
+int beep_command(const dev_mode &s, uint8_t *buf, uint32_t capacity, uint32_t *length)
+{
+  return ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
+                                         low_byte(s.beepinterval), buf, capacity, length);
+}
+
+/* The pulse that opens cash drawer 0 or 1: 80 by 80 units (160 ms on and off). */
+int drawer_pulse_command(const dev_mode &s, int drawer, uint8_t *buf, uint32_t capacity, uint32_t *length)
+{
+  return ovik_cmd_generate_pulse(s.type, drawer, 80, 80, buf, capacity, length);
+}
+
+/* The second key code of logo N: N + 47, or -1 beyond a byte (the commands
+ * then refuse it, as they refuse every key code outside 0x20-0x7E). */
+int ovik_logo_key_code(int32_t logo)
+{
+  int64_t key = static_cast<int64_t>(logo) + 47;
+  return key >= 0 && key <= 255 ? static_cast<int>(key) : -1;
+}
+
 /* Sounds the built-in beeper: repeat count, duration and interval. */
 int print_beep(ovik_printer_dev *job)
 {
   cmd_buffer buffer{};
   const dev_mode &s = job->settings;
   clear(buffer);
-  int code = ovik_cmd_beep_integrated_beeper(s.type, low_byte(s.beeptimes), low_byte(s.beepduration),
-                                             low_byte(s.beepinterval), buffer.bytes, cmd_capacity, &buffer.length);
+  int code = beep_command(s, buffer.bytes, cmd_capacity, &buffer.length);
   return sent(job, "print_beep", code, buffer);
 }
 
@@ -269,13 +291,13 @@ int print_external_beep(ovik_printer_dev *job)
   return finished(job, "print_external_beep", code);
 }
 
-/* Opens cash drawer 0 or 1 with an 80 by 80 unit pulse. */
+/* Opens cash drawer 0 or 1. */
 int print_open_drawer(ovik_printer_dev *job, int drawer)
 {
   cmd_buffer buffer{};
   const dev_mode &s = job->settings;
   clear(buffer);
-  int code = ovik_cmd_generate_pulse(s.type, drawer, 80, 80, buffer.bytes, cmd_capacity, &buffer.length);
+  int code = drawer_pulse_command(s, drawer, buffer.bytes, cmd_capacity, &buffer.length);
   return sent(job, "print_open_drawer", code, buffer);
 }
 
@@ -286,10 +308,8 @@ int print_logo(ovik_printer_dev *job)
   cmd_buffer buffer{};
   const dev_mode &s = job->settings;
   clear(buffer);
-  int64_t key = static_cast<int64_t>(s.logoindex) + 47;
-  int k = key >= 0 && key <= 255 ? static_cast<int>(key) : -1;
-  int code = ovik_cmd_print_the_specified_NV_graphics_data_gmode(s.type, 0x30, k, 1, 1, buffer.bytes, cmd_capacity,
-                                                                 &buffer.length);
+  int code = ovik_cmd_print_the_specified_NV_graphics_data_gmode(
+      s.type, OVIK_LOGO_KEY_CODE_1, ovik_logo_key_code(s.logoindex), 1, 1, buffer.bytes, cmd_capacity, &buffer.length);
   if (code == 0)
     code = ovik_cmd_select_justification(s.type, 0, buffer.bytes, cmd_capacity, &buffer.length);
   return sent(job, "print_logo", code, buffer);

@@ -20,6 +20,11 @@ int print_cut_page(ovik_printer_dev *job);
 int print_blank(ovik_printer_dev *job, int blank_counter);
 int print_position_next_ticket(ovik_printer_dev *job);
 
+/* The commands that a job and the printer tools send alike: the beeper with
+ * the settings' beeps, and the pulse of cash drawer 0 or 1. */
+int beep_command(const dev_mode &settings, uint8_t *buf, uint32_t capacity, uint32_t *length);
+int drawer_pulse_command(const dev_mode &settings, int drawer, uint8_t *buf, uint32_t capacity, uint32_t *length);
+
 /* Device settings and peripherals. */
 int printer_set_speed(ovik_printer_dev *job);
 int printer_set_density(ovik_printer_dev *job);

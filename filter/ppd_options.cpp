@@ -77,9 +77,13 @@ void get_options(dev_mode *s, filter_settings *own, const char *options, const o
     fatal_error("wrong ppd modelname!");
   }
 
-  // The filter's own: it changes no setting of the job, and no line of the dump.
+  // The filter's own: they change no setting of the job, and no line of the dump.
   if (const char *value = lookup(src, "StatusMonitor"))
     own->status_monitor = strtol(value, nullptr, 10) != 0;
+  // StoreLogo is taken from the job alone: a queue default would silently
+  // store every job of the queue instead of printing it.
+  if (const char *value = cupsGetOption("StoreLogo", src.num_options, src.options))
+    own->store_logo = value;
 
   if (options)
     cupsFreeOptions(src.num_options, src.options);

@@ -5,11 +5,15 @@
 #ifndef OVIK_FILTER_PPD_OPTIONS_H
 #define OVIK_FILTER_PPD_OPTIONS_H
 
+#include <optional>
+#include <string>
+
 #include "ovik_engine.h"
 
 /* The filter's own settings, beside the job's. */
 struct filter_settings {
-  bool status_monitor = true; /* StatusMonitor: ask the printer its condition */
+  bool status_monitor = true;            /* StatusMonitor: ask the printer its condition */
+  std::optional<std::string> store_logo; /* StoreLogo, a job option only: the logo the first page becomes */
 };
 
 /* Fills the settings from the PPD named by $PPD (its model and default

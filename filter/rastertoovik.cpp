@@ -10,8 +10,9 @@
  * standard output, with the feed, cut, beeper, drawer and logo commands that
  * the settings ask for around them. Where the backend reads the printer's
  * replies, the printer's condition is asked between pages and told to the
- * spooler. This file is the filter's whole flow: start-up, the page loop,
- * the end of the job.
+ * spooler. With the job option StoreLogo=N the first page is stored in the
+ * printer as logo N instead. This file is the filter's whole flow:
+ * start-up, the page loop (or the logo), the end of the job.
  */
 #include <atomic>
 #include <csignal>
@@ -24,6 +25,8 @@
 #include <cups/raster.h>
 
 #include "ovik_engine.h"
+#include "ovik_error.h"
+#include "ovik_tools.h"
 #include "ovik_trace.h"
 #include "ppd_options.h"
 #include "spooler.h"
@@ -91,6 +94,104 @@ ovik_page page_of(const cups_page_header_t &h)
   return {h.cupsWidth, h.cupsHeight, h.cupsBytesPerLine, h.cupsBitsPerPixel, h.NumCopies};
 }
 
+/* The job: document start, every page with all its copies, document end;
+ * between pages the printer's condition where the backend can read it. */
+void print_pages(cups_raster_t *ras, ovik_printer_dev *job, const ovik_job_io *io, bool status_monitor)
+{
+  if (ovik_job_begin(job) != 0)
+    fatal_error(ovik_job_error(job));
+  printer_status status;
+  status_begin(status, job, io, status_monitor);
+
+  // A page once begun goes out with all its copies.
+  cups_page_header_t header;
+  int page = 0;
+  while (cupsRasterReadHeader(ras, &header) && !ovik_job_cancelled(job)) {
+    ovik_page p = page_of(header);
+    page++;
+    fprintf(stderr, "PAGE: %d %d\n", page, static_cast<int>(ovik_page_copies(&p)));
+    dump_header(header);
+    if (ovik_page_start(job, &p) != 0)
+      fatal_error(ovik_job_error(job));
+    uint64_t size = static_cast<uint64_t>(p.height) * p.bytes_per_line;
+    if (cupsRasterReadPixels(ras, ovik_page_pixels(job), static_cast<unsigned>(size)) != size)
+      fatal_error("cupsRasterReadPixels did not read enough data");
+    if (ovik_page_end(job) != 0)
+      fatal_error(ovik_job_error(job));
+    status_check(status);
+  }
+
+  // The document end unless cancelled.
+  if (ovik_job_end(job) != 0)
+    fatal_error(ovik_job_error(job));
+  status_check(status);
+}
+
+/* Reads the pages that follow and drops them, so that the filters before
+ * this one finish their work. */
+void drop_pages(cups_raster_t *ras)
+{
+  cups_page_header_t header;
+  unsigned char row[4096];
+  while (cupsRasterReadHeader(ras, &header))
+    for (uint64_t left = static_cast<uint64_t>(header.cupsHeight) * header.cupsBytesPerLine; left > 0;) {
+      unsigned n = static_cast<unsigned>(left < sizeof row ? left : sizeof row);
+      if (cupsRasterReadPixels(ras, row, n) != n)
+        return;
+      left -= n;
+    }
+}
+
+/* StoreLogo=N: the first page, less its blank rows above and below, goes
+ * into the printer as logo N in one define command, and nothing is printed.
+ * A logo that cannot be stored (no such logo number, a blank page, one wider
+ * than the printer, a logo taller than the printer stores) is refused before
+ * a byte is sent. 0, or 1 after an ERROR line. */
+int store_first_page(cups_raster_t *ras, ovik_printer_dev *job, const char *text, const ovik_job_io *io)
+{
+  const dev_mode *settings = ovik_job_settings(job);
+  char message[256] = "", line[320];
+  char *end = nullptr;
+  long number = strtol(text, &end, 10);
+  int32_t logo = end != text && !*end && number >= OVIK_LOGO_MIN && number <= OVIK_LOGO_MAX ? int32_t(number) : -1;
+  cups_page_header_t header = {};
+  int code = 0;
+  if (logo < 0) {
+    code = OVIK_ERR_PARAMETER;
+    snprintf(message, sizeof message, "There is no logo %.32s: logos are numbered %d to %d", text, OVIK_LOGO_MIN,
+             OVIK_LOGO_MAX);
+  } else if (!cupsRasterReadHeader(ras, &header)) {
+    code = OVIK_ERR_PARAMETER;
+    snprintf(message, sizeof message, "The job has no page to store");
+  }
+  ovik_page p = page_of(header);
+  // A page that cannot become the logo is not even read.
+  if (code == 0)
+    code = ovik_tools_check_logo(settings, logo, p.width, p.height ? 1 : 0, message, sizeof message);
+  if (code == 0 && ovik_page_start(job, &p) != 0) {
+    code = OVIK_ERR_IMAGE_SIZE;
+    snprintf(message, sizeof message, "The page cannot be stored: %s", ovik_job_error(job));
+  }
+  if (code == 0) {
+    uint64_t size = static_cast<uint64_t>(p.height) * p.bytes_per_line;
+    if (cupsRasterReadPixels(ras, ovik_page_pixels(job), static_cast<unsigned>(size)) != size)
+      fatal_error("cupsRasterReadPixels did not read enough data");
+    ovik_bitmap page = {p.width, p.height, p.bytes_per_line, ovik_page_pixels(job)};
+    ovik_bitmap content = ovik_bitmap_content(&page);
+    ovik_status_port port = job_stream_port(job);
+    code = ovik_tools_store_logo(settings, &port, logo, &content, message, sizeof message);
+  }
+  drop_pages(ras);
+  snprintf(line, sizeof line, "StoreLogo=%.64s: %s", text, message);
+  ovik_mask_controls(line, sizeof line);
+  if (code == 0) {
+    ovik_message(io, MSG_INFO, line);
+    return 0;
+  }
+  fprintf(stderr, "ERROR: %s\n", line);
+  return 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -122,33 +223,12 @@ int main(int argc, char *argv[])
   cups_raster_t *ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
   if (!ras)
     fatal_error("cupsRasterOpen failed");
-  if (ovik_job_begin(job) != 0)
-    fatal_error(ovik_job_error(job));
-  printer_status status;
-  status_begin(status, job, &io, own.status_monitor);
-
-  // Job loop: a page once begun goes out with all its copies.
-  cups_page_header_t header;
-  int page = 0;
-  while (cupsRasterReadHeader(ras, &header) && !ovik_job_cancelled(job)) {
-    ovik_page p = page_of(header);
-    page++;
-    fprintf(stderr, "PAGE: %d %d\n", page, static_cast<int>(ovik_page_copies(&p)));
-    dump_header(header);
-    if (ovik_page_start(job, &p) != 0)
-      fatal_error(ovik_job_error(job));
-    uint64_t size = static_cast<uint64_t>(p.height) * p.bytes_per_line;
-    if (cupsRasterReadPixels(ras, ovik_page_pixels(job), static_cast<unsigned>(size)) != size)
-      fatal_error("cupsRasterReadPixels did not read enough data");
-    if (ovik_page_end(job) != 0)
-      fatal_error(ovik_job_error(job));
-    status_check(status);
-  }
-
-  // End of job: the document end unless cancelled.
-  if (ovik_job_end(job) != 0)
-    fatal_error(ovik_job_error(job));
-  status_check(status);
+  // The job: its pages printed, or with StoreLogo its first page stored as a logo.
+  int exit_status = 0;
+  if (own.store_logo)
+    exit_status = store_first_page(ras, job, own.store_logo->c_str(), &io);
+  else
+    print_pages(ras, job, &io, own.status_monitor);
 
   // Clean-up.
   cupsRasterClose(ras);
@@ -159,5 +239,5 @@ int main(int argc, char *argv[])
     close(fd);
   ovik_message(&io, MSG_DEBUG, "rastertoovik filter finished");
   ovik_trace_exit();
-  return 0;
+  return exit_status;
 }

@@ -75,6 +75,22 @@ ovik_job_io spooler_io(FILE *trace)
   return io;
 }
 
+namespace {
+
+/* Sends on the job's printer stream, traced and flushed. */
+int send_on_stream(void *job, const uint8_t *data, size_t length)
+{
+  return ovik_job_send(static_cast<ovik_printer_dev *>(job), data, length);
+}
+
+} // namespace
+
+/* The job's printer stream as a port that only sends. */
+ovik_status_port job_stream_port(ovik_printer_dev *job)
+{
+  return {send_on_stream, nullptr, nullptr, job};
+}
+
 /* Reports a fatal error and ends the process with status 1. */
 void fatal_error(const char *text)
 {

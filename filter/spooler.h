@@ -9,10 +9,15 @@
 #include <cups/raster.h>
 
 #include "ovik_engine.h"
+#include "ovik_status.h"
 
 /* A job's io for the spooler: printer bytes to standard output, status
  * lines to standard error, the trace given (or none). */
 ovik_job_io spooler_io(FILE *trace);
+
+/* The port of the tools and the status query on the job's printer stream:
+ * bytes go out through ovik_job_send; reading is the caller's to add. */
+ovik_status_port job_stream_port(ovik_printer_dev *job);
 
 /* Reports a fatal error ("ERROR:Raster(text, cups:...)"), closes the trace
  * and ends the process with status 1. Printer data already written leaves. */

@@ -20,6 +20,7 @@
 #include <cups/sidechannel.h>
 
 #include "ovik_status.h"
+#include "spooler.h"
 
 namespace {
 
@@ -81,12 +82,6 @@ bool backend_is_bidirectional()
 bool drained()
 {
   return side_channel_request(CUPS_SC_CMD_DRAIN_OUTPUT, drain_timeout_s) == CUPS_SC_STATUS_OK;
-}
-
-/* The status port over the job's printer stream and the back channel. */
-int send_request(void *context, const uint8_t *data, size_t length)
-{
-  return ovik_job_send(static_cast<ovik_printer_dev *>(context), data, length);
 }
 
 /* 1 when a byte can be read within timeout_ms, 0 on time-out, -1 on error. */
@@ -179,21 +174,44 @@ void pause_ms(void *, int ms)
 
 } // namespace
 
-/* Live status for this job, when the queue and the backend allow it. */
-void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool monitor)
+namespace {
+
+/* Sets up the job's status policy over the job's printer stream and the
+ * back channel; asking when asked for and the backend can read the printer. */
+void set_up(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool asking)
 {
   s.job = job;
   s.io = io;
-  s.port = {send_request, read_reply, discard_unasked, job};
-  bool asking = monitor && backend_is_bidirectional();
+  s.port = job_stream_port(job);
+  s.port.read_byte = read_reply;
+  s.port.discard = discard_unasked;
   ovik_status_job_begin(&s.policy, ovik_job_settings(job)->type, asking ? &s.port : nullptr);
   s.policy.report = report;
   s.policy.gave_up = gave_up;
   s.policy.cancelled = cancelled;
   s.policy.pause = pause_ms;
   s.policy.context = &s;
-  if (asking)
+}
+
+} // namespace
+
+/* Live status for this job, when the queue and the backend allow it. */
+void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool monitor)
+{
+  set_up(s, job, io, monitor && backend_is_bidirectional());
+  if (s.policy.asking)
     status_check(s);
+}
+
+/* One query, for a command job, which sends nothing before it (a network
+ * backend connects only once the first bytes come, and drains nothing
+ * before): answered or not, nothing is waited for. */
+bool status_report(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io)
+{
+  set_up(s, job, io, backend_is_bidirectional());
+  if (s.policy.asking)
+    ovik_status_job_ask(&s.policy);
+  return s.policy.known;
 }
 
 /* Asks the printer between pages, once what was sent has drained: while the

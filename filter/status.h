@@ -24,6 +24,11 @@ struct printer_status {
  * sends nothing at all. */
 void status_begin(printer_status &status, ovik_printer_dev *job, const ovik_job_io *io, bool monitor);
 
+/* Asks the printer once, where the backend is bidirectional, and reports
+ * what holds as status_begin does, without waiting for the printer to be
+ * able to print: true when it answered (status.policy.held says what holds). */
+bool status_report(printer_status &status, ovik_printer_dev *job, const ovik_job_io *io);
+
 /* Asks the printer again (after a page's last copy, at job end) and reports
  * changes; waits while the printer cannot print. */
 void status_check(printer_status &status);

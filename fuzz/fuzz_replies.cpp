@@ -69,6 +69,31 @@ void check_qr_size(uint32_t cls, const uint8_t *data, size_t size)
     fuzz_fail("symbol size parser result " + std::to_string(code));
 }
 
+/* The graphics memory parsers: a capacity of at most eight digits; key codes
+ * stored only within the capacity given (n, taken as 0-40 graphics), each a
+ * printable character. */
+void check_graphics_memory(uint32_t cls, int n, const uint8_t *data, size_t size)
+{
+  auto reply = text_copy(data, size);
+  int identifier = -1, bytes = -1;
+  int code = ovik_cmd_parse_graphics_capacity(cls, reply.get(), &identifier, &bytes);
+  if (code != 0 && code != -30 && code != -3)
+    fuzz_fail("capacity parser result " + std::to_string(code));
+  if (code == 0 && (bytes < 0 || bytes > 99999999 || identifier < '0' || identifier > '2'))
+    fuzz_fail("capacity " + std::to_string(bytes) + " of identifier " + std::to_string(identifier));
+  int capacity = std::clamp(n, 0, 40);
+  std::vector<uint8_t> keys(2 * capacity + 2, 0xA5);
+  int count = -1, more = -1;
+  code = ovik_cmd_parse_nv_graphics_key_codes(cls, reply.get(), keys.data(), capacity, &count, &more);
+  if (code != 0 && code != -30 && code != -3 && code != -2)
+    fuzz_fail("key code parser result " + std::to_string(code));
+  if (keys[2 * capacity] != 0xA5 || keys[2 * capacity + 1] != 0xA5)
+    fuzz_fail("key code parser wrote past its capacity");
+  for (int i = 0; code == 0 && i < 2 * count; i++)
+    if (keys[i] < 0x20 || keys[i] > 0x7E)
+      fuzz_fail("key code parser stored a key code that is not printable");
+}
+
 /* The four status parsers; each writes only its own flag positions. */
 void check_status(uint32_t cls, int n, const uint8_t *data, size_t size)
 {
@@ -133,6 +158,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   check_version(cls, n, data, size);
   check_qr_size(cls, data, size);
   check_status(cls, n, data, size);
+  check_graphics_memory(cls, n, data, size);
   check_raster_scan(cls, data, size);
   return 0;
 }

@@ -28,7 +28,12 @@ extern "C" {
 #define OVIK_ERR_NOT_IMPLEMENTED -7
 #define OVIK_ERR_MODEL -8
 #define OVIK_ERR_MEMORY -9
+#define OVIK_ERR_IMAGE_LOAD -21
+#define OVIK_ERR_IMAGE_SIZE -25
 #define OVIK_ERR_MALFORMED_REPLY -30
+#define OVIK_ERR_IO_WRITE -321
+#define OVIK_ERR_IO_READ -331
+#define OVIK_ERR_IO_READ_TIMEOUT -332
 
 int32_t ovik_get_last_error(void);
 void ovik_set_last_error(int32_t code);

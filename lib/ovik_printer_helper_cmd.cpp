@@ -1390,6 +1390,59 @@ int ovik_cmd_parse_qr_code_size(uint32_t cls, char *reply, int *horizontal, int 
   return OVIK_SUCCESS;
 }
 
+// Identifier and byte count from "7" id digits: the graphics memory capacity replies.
+int ovik_cmd_parse_graphics_capacity(uint32_t cls, const char *reply, int *identifier, int *bytes)
+{
+  if (!esc(cls))
+    return OVIK_ERR_PRINTER_CLASS;
+  if (!identifier || !bytes)
+    return OVIK_ERR_PARAMETER;
+  // "7", the identifier and at most eight digits: a bounded scan.
+  size_t length = reply ? strnlen(reply, 11) : 0;
+  if (length < 3 || length > 10 || reply[0] != '7' || !in(reply[1], '0', '2'))
+    return OVIK_ERR_MALFORMED_REPLY;
+  int value = 0;
+  for (size_t i = 2; i < length; i++) {
+    if (!in(reply[i], '0', '9'))
+      return OVIK_ERR_MALFORMED_REPLY;
+    value = value * 10 + (reply[i] - '0');
+  }
+  *identifier = reply[1];
+  *bytes = value;
+  return OVIK_SUCCESS;
+}
+
+// Key code pairs from one block of "7" "r" status pairs: the defined NV graphics.
+int ovik_cmd_parse_nv_graphics_key_codes(uint32_t cls, const char *reply, uint8_t *key_codes, int capacity, int *count,
+                                         int *more)
+{
+  if (!esc(cls))
+    return OVIK_ERR_PRINTER_CLASS;
+  if (!count || !more || (!key_codes && capacity > 0))
+    return OVIK_ERR_PARAMETER;
+  // Header, identifier, status and at most 40 pairs: a bounded scan.
+  constexpr size_t most_pairs = 40;
+  size_t length = reply ? strnlen(reply, 4 + 2 * most_pairs) : 0;
+  if (length < 3 || length > 3 + 2 * most_pairs || reply[0] != '7' || reply[1] != 'r' ||
+      (reply[2] != '@' && reply[2] != 'A'))
+    return OVIK_ERR_MALFORMED_REPLY;
+  size_t data = length - 3;
+  // A block that announces another holds at least one graphic.
+  if (data % 2 || (reply[2] == 'A' && data == 0))
+    return OVIK_ERR_MALFORMED_REPLY;
+  for (size_t i = 3; i < length; i++)
+    if (!key(static_cast<uint8_t>(reply[i])))
+      return OVIK_ERR_MALFORMED_REPLY;
+  int pairs = static_cast<int>(data / 2);
+  *count = pairs;
+  *more = reply[2] == 'A';
+  if (pairs > capacity)
+    return OVIK_ERR_BUFFER;
+  if (pairs)
+    std::memcpy(key_codes, reply + 3, data);
+  return OVIK_SUCCESS;
+}
+
 // Mode, size, position and length of a GS v 0 command at the first 0x1D byte.
 int ovik_cmds_find_raster_imgdata(uint32_t cls, const uint8_t *data, uint32_t n, uint8_t *m, int *x, int *y, int *bpr,
                                   uint32_t *pos, int *len)

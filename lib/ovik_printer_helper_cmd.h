@@ -346,6 +346,20 @@ int ovik_cmd_parse_transmit_status(uint32_t printer_class, int n, uint8_t b, uin
 int ovik_cmd_parse_status2(uint32_t printer_class, uint8_t b, uint8_t *flags);
 /* Symbol size reply "76" h 0x1F v 0x1F: 0, -30 malformed, -3 class, -1 no output. */
 int ovik_cmd_parse_qr_code_size(uint32_t printer_class, char *reply, int *horizontal, int *vertical);
+/* Graphics memory capacity, the reply to GS ( L function 48, 51 or 52: "7",
+ * the identifier ('0' the whole NV graphics memory, '1' what is free of it,
+ * '2' what is free of the download graphics memory), 1-8 decimal digits, the
+ * terminator. 0, -30 malformed, -3 class, -1 no output. */
+int ovik_cmd_parse_graphics_capacity(uint32_t printer_class, const char *reply, int *identifier, int *bytes);
+/* One block of the reply to GS ( L function 64, the key codes of the defined
+ * NV graphics: "7", "r", the status ('@' the last block, 'A' another follows
+ * once the host answers ACK), at most 40 key code pairs (0x20-0x7E each), the
+ * terminator. key_codes takes two bytes per graphic, capacity graphics;
+ * *count receives the graphics of the block, *more 1 when another block
+ * follows. 0; -30 malformed; -2 more graphics than capacity (none stored);
+ * -3 class; -1 no output. */
+int ovik_cmd_parse_nv_graphics_key_codes(uint32_t printer_class, const char *reply, uint8_t *key_codes, int capacity,
+                                         int *count, int *more);
 /* Finds a GS v 0 command at the first 0x1D byte of data; outputs stay 0 when there is none. */
 int ovik_cmds_find_raster_imgdata(uint32_t printer_class, const uint8_t *data, uint32_t n, uint8_t *m, int *x, int *y,
                                   int *bpr, uint32_t *pos, int *len);

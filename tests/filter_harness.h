@@ -283,6 +283,7 @@ struct run_options {
   std::map<std::string, std::string> env; /* PPD, OVIK_TRACE, ... */
   bytes input;                            /* standard input */
   bool sigpipe_ignored = false;           /* else SIGPIPE default, as the spooler starts filters */
+  const char *program = OVIK_FILTER_BIN;  /* the filter binary */
 };
 
 /* A null-terminated array of C strings (argv, envp) over copies of texts;
@@ -322,7 +323,8 @@ inline std::vector<std::string> environment(const std::map<std::string, std::str
  * under a parent that ignores it. Returns the pid; a failure throws with
  * its reason. */
 inline pid_t spawn_filter(const std::vector<std::string> &args, const std::map<std::string, std::string> &env,
-                          const posix_spawn_file_actions_t *files, bool sigpipe_ignored = false)
+                          const posix_spawn_file_actions_t *files, bool sigpipe_ignored = false,
+                          const char *program = OVIK_FILTER_BIN)
 {
   c_strings argv(filter_argv(args));
   c_strings envp(environment(env));
@@ -343,12 +345,12 @@ inline pid_t spawn_filter(const std::vector<std::string> &args, const std::map<s
   if (sigpipe_ignored)
     sigaction(SIGPIPE, &ignore, &saved);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, OVIK_FILTER_BIN, files, &attr, argv.get(), envp.get());
+  int rc = posix_spawn(&pid, program, files, &attr, argv.get(), envp.get());
   if (sigpipe_ignored)
     sigaction(SIGPIPE, &saved, nullptr);
   posix_spawnattr_destroy(&attr);
   if (rc != 0)
-    fail_with_errno(std::string("posix_spawn ") + OVIK_FILTER_BIN, rc);
+    fail_with_errno(std::string("posix_spawn ") + program, rc);
   return pid;
 }
 
@@ -381,7 +383,7 @@ inline run_result run_filter(const run_options &o)
     env[k] = v;
   pid_t pid = -1;
   try {
-    pid = spawn_filter(o.args, env, &fa, o.sigpipe_ignored);
+    pid = spawn_filter(o.args, env, &fa, o.sigpipe_ignored, o.program);
   } catch (...) {
     posix_spawn_file_actions_destroy(&fa);
     throw;

@@ -333,3 +333,84 @@ TEST(Parsers, RasterCommandScan)
   const std::vector<uint8_t> huge = {0x1D, 0x76, 0x30, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0x00};
   EXPECT_EQ((Found{-1, 0, 0, 0, 0, 0, 0}), scan(1, huge));
 }
+
+TEST(Parsers, GraphicsCapacityReplies)
+{
+  struct Case {
+    const char *title;
+    uint32_t cls;
+    const char *reply;
+    int rc, identifier, bytes;
+  };
+  const Case cases[] = {
+      {"whole NV memory", 1, "70262144", 0, '0', 262144},
+      {"NV memory free", 1, "710", 0, '1', 0},
+      {"download memory free, eight digits", 1, "7299999999", 0, '2', 99999999},
+      {"nine digits", 1, "71123456789", -30, UNSET, UNSET},
+      {"no digits", 1, "71", -30, UNSET, UNSET},
+      {"identifier 3", 1, "735", -30, UNSET, UNSET},
+      {"another header", 1, "8112", -30, UNSET, UNSET},
+      {"a letter among the digits", 1, "7112a4", -30, UNSET, UNSET},
+      {"no reply", 1, nullptr, -30, UNSET, UNSET},
+      {"class without bit 0", 0x10000, "710", -3, UNSET, UNSET},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.title);
+    int identifier = UNSET, bytes = UNSET;
+    EXPECT_EQ(c.rc, ovik_cmd_parse_graphics_capacity(c.cls, c.reply, &identifier, &bytes));
+    EXPECT_EQ(c.identifier, identifier);
+    EXPECT_EQ(c.bytes, bytes);
+  }
+  int identifier = UNSET;
+  EXPECT_EQ(-1, ovik_cmd_parse_graphics_capacity(1, "710", &identifier, nullptr));
+  // A reply without its terminator is read no further than its longest form.
+  std::array<char, 11> unterminated;
+  unterminated.fill('1');
+  unterminated[0] = '7';
+  EXPECT_EQ(-30, ovik_cmd_parse_graphics_capacity(1, unterminated.data(), &identifier, &identifier));
+}
+
+TEST(Parsers, NvGraphicsKeyCodeBlocks)
+{
+  struct Case {
+    const char *title;
+    uint32_t cls;
+    std::string reply;
+    int capacity;
+    int rc, count, more;
+    std::string keys; // what the key code array holds after the call; "." untouched
+  };
+  const std::string forty(80, '0');
+  const Case cases[] = {
+      {"no graphics defined", 1, "7r@", 4, 0, 0, 0, "........"},
+      {"the last block, two graphics", 1, "7r@0001", 4, 0, 2, 0, "0001...."},
+      {"another block follows", 1, "7rA0 ~~", 4, 0, 2, 1, "0 ~~...."},
+      {"forty graphics", 1, "7r@" + forty, 40, 0, 40, 0, forty},
+      {"forty-one graphics", 1, "7r@" + forty + "00", 41, -30, UNSET, UNSET, ""},
+      {"more graphics than room: none stored", 1, "7r@000102", 2, -2, 3, 0, "...."},
+      {"half a pair", 1, "7r@000", 4, -30, UNSET, UNSET, "........"},
+      {"another block announced, none here", 1, "7rA", 4, -30, UNSET, UNSET, "........"},
+      {"key code below 0x20", 1, "7r@0\x1F", 4, -30, UNSET, UNSET, "........"},
+      {"key code 0x7F", 1, "7r@0\x7F", 4, -30, UNSET, UNSET, "........"},
+      {"unknown status", 1, "7rB00", 4, -30, UNSET, UNSET, "........"},
+      {"another identifier", 1, "7s@00", 4, -30, UNSET, UNSET, "........"},
+      {"class without bit 0", 0x10000, "7r@00", 4, -3, UNSET, UNSET, "........"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.title);
+    std::string keys(std::max<size_t>(c.keys.size(), 2 * c.capacity), '.');
+    int count = UNSET, more = UNSET;
+    EXPECT_EQ(c.rc, ovik_cmd_parse_nv_graphics_key_codes(
+                        c.cls, c.reply.c_str(), reinterpret_cast<uint8_t *>(keys.data()), c.capacity, &count, &more));
+    EXPECT_EQ(c.count, count);
+    EXPECT_EQ(c.more, more);
+    if (!c.keys.empty()) {
+      EXPECT_EQ(c.keys, keys);
+    }
+  }
+  int count = UNSET, more = UNSET;
+  EXPECT_EQ(-1, ovik_cmd_parse_nv_graphics_key_codes(1, "7r@00", nullptr, 1, &count, &more));
+  EXPECT_EQ(-1, ovik_cmd_parse_nv_graphics_key_codes(1, "7r@00", nullptr, 0, nullptr, &more));
+  EXPECT_EQ(0, ovik_cmd_parse_nv_graphics_key_codes(1, "7r@", nullptr, 0, &count, &more));
+  EXPECT_EQ(-30, ovik_cmd_parse_nv_graphics_key_codes(1, nullptr, nullptr, 0, &count, &more));
+}

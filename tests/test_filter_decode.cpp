@@ -363,10 +363,11 @@ TEST(PackBits, RoundTripsTheFilterCompressor)
   }
 }
 
-// The canvas as text: '.' paper, '#' ink, '-' beyond the paper, 'C' full cut.
+// The canvas as text: '.' paper, '#' ink, '-' beyond the paper, 'C' full
+// cut, 's' stored graphics not known, 'T' and 't' a graphic defined.
 std::vector<std::string> picture(const render_bitmap &b)
 {
-  const char glyphs[] = ".#-XCpfs";
+  const char glyphs[] = ".#-XCpfsTt";
   std::vector<std::string> rows;
   for (uint32_t y = 0; y < b.height; ++y) {
     std::string row;
@@ -424,6 +425,83 @@ TEST(Render, EndlessFeedsStopAtThePixelLimit)
   EXPECT_TRUE(b.clipped);
   EXPECT_EQ(b.height, 5000u);
   EXPECT_EQ(decode_stream(stream).summary.feed_rows, 65535000u);
+}
+
+// Graphics stored in the printer: a define shows its graphic as stored (not
+// printed), a print draws what the memory holds at that point of the stream,
+// justified and scaled as a raster image; what it does not hold is the band.
+TEST(Render, StoredGraphicsAsTheMemoryHoldsThem)
+{
+  const bytes_t define_10x2 = hex("1D 28 4C 0F 00 30 43 30 30 31 01 0A 00 02 00 31 FF C0 81 40");
+  const bytes_t define_column_2x10 = hex("1D 28 4C 0F 00 30 44 30 30 33 01 02 00 0A 00 31 FF C0 80 40");
+  const bytes_t print_2 = hex("1D 28 4C 06 00 30 45 30 31 02 01"), print_4 = hex("1D 28 4C 06 00 30 45 30 33 01 01");
+  const bytes_t print_3 = hex("1D 28 4C 06 00 30 45 30 32 01 01");
+  graphics_memory held;
+  held.nv[0x3032] = {3, 1, {0xA0}};
+  struct Case {
+    const char *title;
+    bytes_t stream;
+    const graphics_memory *memory;
+    std::vector<std::string> top; /* the first rows */
+    uint32_t height;
+  };
+  const Case cases[] = {
+      {"defined, then printed centred twice as wide",
+       cat({define_10x2, hex("1B 61 01"), print_2}),
+       nullptr,
+       {"TTTTTTTTTT......................", "TttttttTtT......................", "......####################......",
+        "......##............##..##......"},
+       4},
+      {"the column form", cat({define_column_2x10, print_4}), nullptr, {"TT", "Tt", "Tt"}, 20},
+      {"held when the stream began", print_3, &held, {"#.#....."}, 1},
+      {"deleted in the stream",
+       cat({hex("1D 28 4C 04 00 30 42 30 32"), print_3}),
+       &held,
+       {"ssssss.."},
+       stored_image_rows},
+      {"all deleted", cat({hex("1D 28 4C 05 00 30 41 43 4C 52"), print_3}), &held, {"ssssss.."}, stored_image_rows},
+      {"download graphics are another memory",
+       hex("1D 28 4C 06 00 30 55 30 32 01 01"),
+       &held,
+       {"ssssss.."},
+       stored_image_rows},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.title);
+    render_options options;
+    options.memory = c.memory;
+    options.paper_width = uint32_t(c.top[0].size());
+    std::vector<std::string> rows = picture(render_records(decode_stream(c.stream), c.stream, options));
+    EXPECT_EQ(c.height, rows.size());
+    rows.resize(std::min(rows.size(), c.top.size()));
+    EXPECT_EQ(c.top, rows);
+  }
+  // The column form, read back as rows: ten dots down the first column, the ends of the second.
+  stored_graphic column;
+  decode_result decoded = decode_stream(define_column_2x10);
+  ASSERT_TRUE(defined_graphic(decoded.records[0], define_column_2x10, column));
+  EXPECT_EQ(column, (stored_graphic{2, 10, hex("C0 80 80 80 80 80 80 80 80 C0")}));
+}
+
+TEST(Decode, ADefinedGraphicIsPicturedUnderItsLine)
+{
+  bytes_t wide = cat({hex("1D 28 4C 2B 00 30 43 30 30 31 01 80 00 02 00 31"), bytes_t(16, 0xF0), bytes_t(16, 0)});
+  std::string cells;
+  for (int i = 0; i < 16; i++)
+    cells += "##..";
+  EXPECT_EQ(listing(wide)[0], "00000000  command  GS ( L define NV graphics (raster): k1=48 k2=49 b=1 x=128 y=2 "
+                              "c=49, 32 data bytes  [1D 28 4C 2B 00 30 43 30 30 31 01 80 ... +32]\n"
+                              "          image of 128 x 2 dots, a character 2 x 4 dots:\n"
+                              "          |" +
+                                  cells + "|");
+  // Data that does not make its size is named, and not pictured.
+  bytes_t short_data = hex("1D 28 4C 0E 00 30 43 30 30 31 01 0A 00 02 00 31 FF C0 81");
+  EXPECT_TRUE(listing(short_data)[0].ends_with("; problem: 3 data bytes for 10 x 2 dots, 4 expected"))
+      << listing(short_data)[0];
+  bytes_t too_tall = cat({hex("1D 28 4C 0C 09 30 43 30 30 31 01 01 00 01 09 31"), bytes_t(2305, 0x80)});
+  EXPECT_TRUE(listing(too_tall)[0].ends_with("; problem: 1 x 2305 dots: a graphic is 1-8192 x 1-2304 dots"))
+      << listing(too_tall)[0];
+  EXPECT_EQ(listing(too_tall).size(), 2u); // the whole command is one record
 }
 
 TEST(Render, WritesAPngOfTheStrip)

@@ -23,6 +23,7 @@
 #include "ovik_printer_helper_cmd.h"
 #include "ovik_printer_model.h"
 #include "ovik_status.h"
+#include "ovik_tools.h"
 
 using harness::bytes;
 using harness::hex_bytes;
@@ -235,10 +236,11 @@ std::string flag_text(const uint8_t *flags)
 }
 
 /* The summary line the simulator prints for a job of these bytes. */
-std::string expected_job_line(unsigned n, const bytes &sent, const char *end, const std::string &extra = "")
+std::string expected_job_line(unsigned n, const bytes &sent, const char *end, const std::string &extra = "",
+                              const std::string &tools = " drawer1=0 drawer2=0 graphics_stored=0 nv_graphics=0")
 {
   return "job=" + std::to_string(n) + " bytes=" + std::to_string(sent.size()) + " end=" + end + extra + " " +
-         format_summary(decode_stream(sent).summary);
+         format_summary(decode_stream(sent).summary) + tools;
 }
 
 /* The engine's status port over a socket to the simulator. */
@@ -627,4 +629,91 @@ TEST(Sim, SigtermFinishesTheJobUnderWay)
   EXPECT_STREAM(harness::read_file(sim.job_file(1, "prn")), part);
   EXPECT_TRUE(closed_by_peer(fd));
   close(fd);
+}
+
+// The printer tools of the engine against the simulator's NV graphics memory:
+// logos stored under the key codes a job prints, listed over two blocks of
+// the key code list, refused when the memory is full, kept in the memory
+// folder when the simulator ends, drawn when printed, deleted; the model ID
+// of --model, and a drawer pulse counted on its pin.
+TEST(Sim, TheToolsKeepLogosInTheNvMemoryAcrossRuns)
+{
+  harness::temp_dir kept;
+  std::vector<std::string> args = {"--memory", kept.file("nv"), "--nv-capacity", "1000", "--model", "Keel 58"};
+  dev_mode printer;
+  init_dev_mode(&printer);
+  printer.type = 0x10201;
+  printer.printer_width = 48;
+  const bytes logo_rows = hex_bytes("F0 0F 81 18 FF FF");
+  ovik_bitmap logo = {16, 3, 2, logo_rows.data()};
+  const uint8_t dot = 0x80;
+  ovik_bitmap small = {1, 1, 1, &dot};
+  {
+    sim_run sim(args);
+    socket_port connection{connect_to(sim.port)};
+    ASSERT_GE(connection.fd, 0);
+    ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+    char message[256];
+    ASSERT_EQ(ovik_tools_store_logo(&printer, &port, 2, &logo, message, sizeof message), 0) << message;
+    for (int32_t n = 10; n < 50; n++)
+      ASSERT_EQ(ovik_tools_store_logo(&printer, &port, n, &small, message, sizeof message), 0) << message;
+    // 6 + 40 bytes held: a logo of 48 x 20 bytes does not fit in the 954 left.
+    std::vector<uint8_t> full(48 * 20, 0xFF);
+    ovik_bitmap too_big = {384, 20, 48, full.data()};
+    ASSERT_EQ(ovik_tools_store_logo(&printer, &port, 3, &too_big, message, sizeof message), 0) << message;
+    int free_bytes = 0, total = 0;
+    EXPECT_EQ(ovik_tools_capacity(&printer, &port, 2000, &free_bytes, &total, message, sizeof message), 0) << message;
+    EXPECT_EQ(free_bytes, 954);
+    EXPECT_EQ(total, 1000);
+    std::vector<ovik_nv_graphic> listed(50);
+    int count = 0;
+    EXPECT_EQ(ovik_tools_list_logos(&printer, &port, 2000, listed.data(), 50, &count, message, sizeof message), 0)
+        << message;
+    ASSERT_EQ(count, 41);
+    EXPECT_EQ(listed[0].logo, 2);
+    EXPECT_EQ(listed[40].logo, 49);
+    ovik_identity id;
+    EXPECT_EQ(ovik_tools_identify(&printer, &port, 2000, &id, message, sizeof message), 0) << message;
+    EXPECT_EQ(id.model_id, 0x86); // Keel 58 is model 0x1486
+    EXPECT_EQ(std::vector<int>(id.firmware, id.firmware + 3), (std::vector<int>{1, 0, 0}));
+    EXPECT_EQ(ovik_tools_open_drawer(&printer, &port, 2, message, sizeof message), 0);
+    close(connection.fd);
+    std::string line = sim.line();
+    EXPECT_TRUE(line.ends_with(" drawer1=0 drawer2=1 graphics_stored=41 nv_graphics=41")) << line;
+  }
+  const bytes pbm_header = {'P', '4', '\n', '1', '6', ' ', '3', '\n'};
+  EXPECT_EQ(harness::read_file(kept.file("nv/nv-3031.pbm")), pbm_header + logo_rows);
+
+  // A second run: logo 2 is still there and prints as stored, centred.
+  sim_run sim(args);
+  bytes print = hex_bytes("1B 61 01 1D 28 4C 06 00 30 45 30 31 01 01");
+  int fd = connect_to(sim.port);
+  ASSERT_TRUE(send_all(fd, print));
+  shutdown(fd, SHUT_WR);
+  EXPECT_TRUE(closed_by_peer(fd));
+  close(fd);
+  EXPECT_EQ(sim.line(),
+            expected_job_line(1, print, "eof", "", " drawer1=0 drawer2=0 graphics_stored=0 nv_graphics=41"));
+  bytes as_raster = hex_bytes("1B 61 01 1D 76 30 00 02 00 03 00") + logo_rows;
+  render_options options;
+  options.paper_width = 384;
+  ASSERT_EQ(
+      write_png(render_records(decode_stream(as_raster), as_raster, options), sim.dir.file("expected.png").c_str()),
+      "");
+  EXPECT_TRUE(harness::read_file(sim.job_file(1, "png")) == harness::read_file(sim.dir.file("expected.png")))
+      << "the stored logo is not drawn as the same image printed as a raster image";
+
+  // Deleted: gone from the list and from the folder.
+  socket_port connection{connect_to(sim.port)};
+  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+  EXPECT_EQ(ovik_tools_delete_logo(&printer, &port, 2, nullptr, 0), 0);
+  EXPECT_EQ(ovik_tools_delete_logo(&printer, &port, 10, nullptr, 0), 0);
+  std::vector<ovik_nv_graphic> listed(50);
+  int count = 0;
+  EXPECT_EQ(ovik_tools_list_logos(&printer, &port, 2000, listed.data(), 50, &count, nullptr, 0), 0);
+  EXPECT_EQ(count, 39);
+  EXPECT_EQ(listed[0].logo, 11);
+  close(connection.fd);
+  EXPECT_TRUE(sim.line().ends_with(" graphics_stored=0 nv_graphics=39"));
+  EXPECT_FALSE(std::filesystem::exists(kept.file("nv/nv-3031.pbm")));
 }

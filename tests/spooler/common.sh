@@ -108,14 +108,16 @@ finish() {
 # Starts a simulated printer in $work/NAME with the given ovik-sim options
 # (on the port of NAME's previous simulator, when there was one); its port
 # is left in NAME_port, its process in NAME_pid, its condition in
-# $work/NAME/state (ready at first).
+# $work/NAME/state (ready at first), its NV graphics memory in
+# $work/NAME/memory (kept when it is started again).
 start_sim() {
   local name="$1" dir="$work/$1" port_var="$1_port" port pid; shift
   port=${!port_var:-0}
   mkdir -p "$dir"
   [ -f "$dir/state" ] || echo ready > "$dir/state"
   rm -f "$dir/port"
-  "$simulator" --port "$port" --port-file "$dir/port" --out "$dir/out" --state "$dir/state" --max-time 600 "$@" \
+  "$simulator" --port "$port" --port-file "$dir/port" --out "$dir/out" --state "$dir/state" --memory "$dir/memory" \
+    --max-time 600 "$@" \
     >> "$dir/sim.log" 2>&1 &
   pid=$!
   pids+=("$pid")

@@ -82,8 +82,10 @@ else
 fi
 stage="$work/stage"
 DESTDIR="$stage" cmake --install "$build" > "$work/install.log" || fail "cmake --install failed"
-[ "$(mode_owner "$stage$filter")" = "755 root root" ] ||
-  fail "installed filter $filter: $(mode_owner "$stage$filter"), not 755 root root"
+for installed in "$filter" "$serverbin/filter/commandtoovik"; do
+  [ "$(mode_owner "$stage$installed")" = "755 root root" ] ||
+    fail "installed filter $installed: $(mode_owner "$stage$installed"), not 755 root root"
+done
 [ "$(ppd_names "$stage$ppd_dir")" = "$shipped" ] ||
   fail "cmake --install did not put the PPD set into $ppd_dir"
 for file in bin/ovik-decode bin/ovik-models "$libdir/libovik.a" "$libdir/pkgconfig/ovik.pc" \

@@ -17,7 +17,9 @@
 #include <cstring>
 #include <string_view>
 
+#include <dirent.h>
 #include <png.h>
+#include <sys/stat.h>
 #include <zlib.h>
 
 namespace {
@@ -138,14 +140,18 @@ constexpr command_row command_table[] = {
     {"1D 28 4C len:2 30 40 4B 43", "GS ( L", "transmit the NV graphics key codes"},
     {"1D 28 4C len:2 30 41 43 4C 52", "GS ( L", "delete all NV graphics"},
     {"1D 28 4C len:2 30 42 k1 k2", "GS ( L", "delete NV graphics"},
-    {"1D 28 4C len:2 30 43 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (raster)", fx::none, tail::count},
-    {"1D 28 4C len:2 30 44 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (column)", fx::none, tail::count},
+    {"1D 28 4C len:2 30 43 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (raster)", fx::define_graphic,
+     tail::count},
+    {"1D 28 4C len:2 30 44 30 k1 k2 b x:2 y:2 c", "GS ( L", "define NV graphics (column)", fx::define_graphic,
+     tail::count},
     {"1D 28 4C len:2 30 45 k1 k2 sx sy", "GS ( L", "print NV graphics", fx::stored_image},
     {"1D 28 4C len:2 30 50 4B 43", "GS ( L", "transmit the download graphics key codes"},
     {"1D 28 4C len:2 30 51 43 4C 52", "GS ( L", "delete all download graphics"},
     {"1D 28 4C len:2 30 52 k1 k2", "GS ( L", "delete download graphics"},
-    {"1D 28 4C len:2 30 53 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (raster)", fx::none, tail::count},
-    {"1D 28 4C len:2 30 54 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (column)", fx::none, tail::count},
+    {"1D 28 4C len:2 30 53 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (raster)", fx::define_graphic,
+     tail::count},
+    {"1D 28 4C len:2 30 54 30 k1 k2 b x:2 y:2 c", "GS ( L", "define download graphics (column)", fx::define_graphic,
+     tail::count},
     {"1D 28 4C len:2 30 55 k1 k2 sx sy", "GS ( L", "print download graphics", fx::stored_image},
     {"1D 28 4C len:2 30 70 30 bx by c x:2 y:2", "GS ( L", "store graphics in the print buffer (raster)", fx::none,
      tail::count},
@@ -168,6 +174,8 @@ constexpr command_row command_table[] = {
     {"1D 61 n", "GS a", "automatic status back"},
     {"1D 72 n", "GS r", "transmit status"},
     {"1B 40", "ESC @", "initialize printer", fx::initialize},
+    {"06", "ACK", "handshake: the next block, or done"},
+    {"15", "NAK", "handshake: the last block again"},
     {"1B 3D n", "ESC =", "select peripheral device"},
     {"1D 28 41 len:2 p n", "GS ( A", "execute test print"},
     {"1D 28 44 len:2 14", "GS ( D", "enable/disable real-time commands", fx::none, tail::count},
@@ -445,6 +453,43 @@ attempt measure_tail(decode_context &ctx, const command_row &row, size_t pos, si
   return {};
 }
 
+/* The function byte of a GS ( L or GS 8 L record, or -1. */
+int graphics_function(const decode_record &rec, std::span<const uint8_t> bytes)
+{
+  std::string_view name = rec.name;
+  if (rec.type != record_type::command || (name != "GS ( L" && name != "GS 8 L"))
+    return -1;
+  size_t at = rec.offset + (name == "GS 8 L" ? 8 : 6);
+  return at < rec.offset + rec.length && at < bytes.size() ? bytes[at] : -1;
+}
+
+/* Define functions and their form: the raster or the column layout. */
+bool is_define(int fn)
+{
+  return fn == 0x43 || fn == 0x44 || fn == 0x53 || fn == 0x54;
+}
+bool is_column_form(int fn)
+{
+  return fn == 0x44 || fn == 0x54;
+}
+
+/* A define's image geometry, and what does not fit it. */
+void check_define(decode_record &rec, std::span<const uint8_t> bytes)
+{
+  uint32_t x = record_param(rec, "x", 0), y = record_param(rec, "y", 0);
+  bool column = is_column_form(graphics_function(rec, bytes));
+  rec.row_bytes = (x + 7) / 8;
+  rec.rows = y;
+  uint64_t expected = column ? uint64_t(x) * ((y + 7) / 8) : uint64_t(rec.row_bytes) * y;
+  if (x < 1 || x > 8192 || y < 1 || y > 2304)
+    rec.problem = std::to_string(x) + " x " + std::to_string(y) + " dots: a graphic is 1-8192 x 1-2304 dots";
+  else if (record_param(rec, "b", 0) != 1)
+    rec.problem = "only one colour is drawn";
+  else if (rec.data_length != expected)
+    rec.problem = std::to_string(rec.data_length) + " data bytes for " + std::to_string(x) + " x " + std::to_string(y) +
+                  " dots, " + std::to_string(expected) + " expected";
+}
+
 /* Tries one command pattern at pos; on a full match fills rec. */
 attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, decode_record &rec)
 {
@@ -483,6 +528,8 @@ attempt match_command(decode_context &ctx, const compiled_row &row, size_t pos, 
   if (rec.effect == fx::raster && !rec.compressed)
     rec.blank =
         std::all_of(bytes.begin() + rec.data_offset, bytes.begin() + size_t(end), [](uint8_t b) { return b == 0; });
+  if (rec.effect == fx::define_graphic)
+    check_define(rec, bytes);
   return {fit::full};
 }
 
@@ -877,6 +924,163 @@ uint32_t record_param(const decode_record &record, const char *name, uint32_t fa
   return fallback;
 }
 
+/* The raster rows of a define's image, from its raster or column layout. */
+bool defined_graphic(const decode_record &record, std::span<const uint8_t> bytes, stored_graphic &graphic)
+{
+  int fn = graphics_function(record, bytes);
+  if (record.effect != fx::define_graphic || !is_define(fn) || !record.problem.empty())
+    return false;
+  graphic.width = record_param(record, "x", 0);
+  graphic.height = record_param(record, "y", 0);
+  size_t row_bytes = (graphic.width + 7) / 8;
+  const uint8_t *data = bytes.data() + record.data_offset;
+  if (!is_column_form(fn)) {
+    graphic.rows.assign(data, data + record.data_length);
+    return true;
+  }
+  // Column layout: each column top to bottom, eight dots a byte, the top dot the high bit.
+  size_t column_bytes = (graphic.height + 7) / 8;
+  graphic.rows.assign(row_bytes * graphic.height, 0);
+  for (uint32_t x = 0; x < graphic.width; ++x)
+    for (uint32_t y = 0; y < graphic.height; ++y)
+      if (data[x * column_bytes + y / 8] & (0x80 >> (y % 8)))
+        graphic.rows[y * row_bytes + x / 8] |= uint8_t(0x80 >> (x % 8));
+  return true;
+}
+
+namespace {
+
+/* The memory a GS ( L function works on: NV for 4x, download for 5x. */
+std::map<uint16_t, stored_graphic> &memory_of(int fn, graphics_memory &memory)
+{
+  return fn >= 0x50 ? memory.download : memory.nv;
+}
+
+/* The key codes of a record as one number. */
+uint16_t key_of(const decode_record &record)
+{
+  return uint16_t((record_param(record, "k1", 0) & 0xFF) << 8 | (record_param(record, "k2", 0) & 0xFF));
+}
+
+} // namespace
+
+/* Defines replace the graphic of their key codes; deletes remove one or all. */
+bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory)
+{
+  int fn = graphics_function(record, bytes);
+  if (fn == 0x41 || fn == 0x51) {
+    memory_of(fn, memory).clear();
+  } else if (fn == 0x42 || fn == 0x52) {
+    memory_of(fn, memory).erase(key_of(record));
+  } else if (is_define(fn)) {
+    stored_graphic graphic;
+    if (defined_graphic(record, bytes, graphic))
+      memory_of(fn, memory)[key_of(record)] = std::move(graphic);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+/* The graphic a print of NV (45) or download (55) graphics takes from the memory. */
+const stored_graphic *printed_graphic(const decode_record &record, std::span<const uint8_t> bytes,
+                                      const graphics_memory &memory)
+{
+  int fn = graphics_function(record, bytes);
+  if (fn != 0x45 && fn != 0x55)
+    return nullptr;
+  const auto &store = fn == 0x55 ? memory.download : memory.nv;
+  auto found = store.find(key_of(record));
+  return found == store.end() ? nullptr : &found->second;
+}
+
+namespace {
+
+/* The file name of an NV graphic: nv-K1K2.pbm. */
+std::string graphic_file_name(uint16_t key)
+{
+  char name[16];
+  std::snprintf(name, sizeof name, "nv-%04X.pbm", key);
+  return name;
+}
+
+/* The key codes of a graphic's file name; false for any other name. */
+bool key_of_file_name(const char *name, uint16_t &key)
+{
+  unsigned value = 0;
+  int used = 0;
+  if (std::strlen(name) != 11 || std::sscanf(name, "nv-%4X.pbm%n", &value, &used) != 1 || used != 11)
+    return false;
+  key = uint16_t(value);
+  return graphic_file_name(key) == name;
+}
+
+/* A PBM of the form the folder holds; false when the file is not one. */
+bool read_pbm(const std::string &path, stored_graphic &graphic)
+{
+  FILE *file = std::fopen(path.c_str(), "rb");
+  if (!file)
+    return false;
+  unsigned w = 0, h = 0;
+  bool ok = std::fscanf(file, "P4 %u %u", &w, &h) == 2 && std::fgetc(file) == '\n' && w >= 1 && w <= 8192 && h >= 1 &&
+            h <= 2304;
+  if (ok) {
+    graphic = {w, h, std::vector<uint8_t>(size_t(h) * ((w + 7) / 8))};
+    ok = std::fread(graphic.rows.data(), 1, graphic.rows.size(), file) == graphic.rows.size();
+  }
+  std::fclose(file);
+  return ok;
+}
+
+} // namespace
+
+/* Every NV graphic of the folder. */
+std::string read_graphics_folder(const std::string &folder, graphics_memory &memory)
+{
+  DIR *dir = opendir(folder.c_str());
+  if (!dir)
+    return errno == ENOENT ? "" : "cannot read " + folder + ": " + std::strerror(errno);
+  while (dirent *entry = readdir(dir)) {
+    uint16_t key = 0;
+    stored_graphic graphic;
+    if (key_of_file_name(entry->d_name, key) && read_pbm(folder + "/" + entry->d_name, graphic))
+      memory.nv[key] = std::move(graphic);
+  }
+  closedir(dir);
+  return "";
+}
+
+/* The folder made to hold exactly the NV memory. */
+std::string write_graphics_folder(const std::string &folder, const graphics_memory &memory)
+{
+  if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
+    return "cannot make " + folder + ": " + std::strerror(errno);
+  for (const auto &[key, graphic] : memory.nv) {
+    std::string path = folder + "/" + graphic_file_name(key), temp = path + ".new";
+    FILE *file = std::fopen(temp.c_str(), "wb");
+    bool ok = file && std::fprintf(file, "P4\n%u %u\n", graphic.width, graphic.height) > 0 &&
+              std::fwrite(graphic.rows.data(), 1, graphic.rows.size(), file) == graphic.rows.size();
+    if (file && std::fclose(file) != 0)
+      ok = false;
+    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0)
+      return "cannot write " + path + ": " + std::strerror(errno);
+  }
+  DIR *dir = opendir(folder.c_str());
+  if (!dir)
+    return "cannot read " + folder + ": " + std::strerror(errno);
+  std::vector<std::string> gone;
+  while (dirent *entry = readdir(dir)) {
+    uint16_t key = 0;
+    if (key_of_file_name(entry->d_name, key) && !memory.nv.count(key))
+      gone.push_back(folder + "/" + entry->d_name);
+  }
+  closedir(dir);
+  for (const std::string &path : gone)
+    if (std::remove(path.c_str()) != 0)
+      return "cannot remove " + path + ": " + std::strerror(errno);
+  return "";
+}
+
 /* Walks the stream: records while in sync, unknown runs while not, a stop at a cut-off record. */
 decode_result decode_stream(std::span<const uint8_t> bytes)
 {
@@ -965,7 +1169,35 @@ decode_summary summarize_records(const std::vector<decode_record> &records, size
   return summarize(records, size);
 }
 
-/* One listing line: offset, what the record is, its values and its problems. */
+namespace {
+
+/* The picture of a defined graphic under its listing line: one character
+ * ('#' a dot in its cell, '.' none) for a cell of n x 2n dots, n as small as
+ * keeps it within 64 characters and 32 lines. */
+std::string preview_lines(const stored_graphic &g)
+{
+  uint32_t n = std::max({1u, (g.width + 63) / 64, (g.height + 63) / 64});
+  size_t row_bytes = (g.width + 7) / 8;
+  std::string text = "\n          image of " + std::to_string(g.width) + " x " + std::to_string(g.height) +
+                     " dots, a character " + std::to_string(n) + " x " + std::to_string(2 * n) + " dots:";
+  for (uint32_t top = 0; top < g.height; top += 2 * n) {
+    text += "\n          |";
+    for (uint32_t left = 0; left < g.width; left += n) {
+      bool dot = false;
+      for (uint32_t y = top; y < std::min(g.height, top + 2 * n) && !dot; ++y)
+        for (uint32_t x = left; x < std::min(g.width, left + n) && !dot; ++x)
+          dot = g.rows[y * row_bytes + x / 8] & (0x80 >> (x % 8));
+      text += dot ? '#' : '.';
+    }
+    text += '|';
+  }
+  return text;
+}
+
+} // namespace
+
+/* One listing line: offset, what the record is, its values and its problems
+ * (a defined graphic's picture on the lines after it). */
 std::string format_record(const decode_record &record, std::span<const uint8_t> bytes)
 {
   std::string line = hex_offset(record.offset) + "  ";
@@ -1016,6 +1248,9 @@ std::string format_record(const decode_record &record, std::span<const uint8_t> 
     if (record.data_length)
       line += " +" + std::to_string(record.data_length);
     line += "]";
+    stored_graphic graphic;
+    if (defined_graphic(record, bytes, graphic))
+      line += preview_lines(graphic);
     break;
   }
   case record_type::unknown: {
@@ -1096,21 +1331,31 @@ struct canvas {
     return !bitmap.clipped;
   }
 
-  /* Sets the dots of a 1-bit row (MSB first) on the last row, from x0, sx wide each. */
-  void draw_bits(const uint8_t *row, size_t row_bytes, uint64_t x0, unsigned sx)
+  /* Sets the dots of a 1-bit row (MSB first, at most dots of them) on the
+   * last row, from x0, sx wide each: ink on the paper, beyond past its edge. */
+  void draw_bits(const uint8_t *row, size_t row_bytes, uint64_t x0, unsigned sx, uint8_t ink = px_ink,
+                 uint8_t beyond = px_ink_beyond, uint64_t dots = UINT64_MAX)
   {
     uint8_t *line = bitmap.pixels.data() + size_t(bitmap.height - 1) * bitmap.width;
     for (size_t byte = 0; byte < row_bytes; ++byte) {
-      for (unsigned bit = 0; row[byte] && bit < 8; ++bit) {
+      for (unsigned bit = 0; row[byte] && bit < 8 && byte * 8 + bit < dots; ++bit) {
         if (!(row[byte] & (0x80 >> bit)))
           continue;
         for (unsigned k = 0; k < sx; ++k) {
           uint64_t x = x0 + (byte * 8 + bit) * sx + k;
           if (x < bitmap.width)
-            line[x] = x < bitmap.paper_width ? px_ink : px_ink_beyond;
+            line[x] = x < bitmap.paper_width ? ink : beyond;
         }
       }
     }
+  }
+
+  /* Colours width pixels of the last row from x0. */
+  void fill_last(uint64_t x0, uint64_t width, uint8_t colour)
+  {
+    uint8_t *line = bitmap.pixels.data() + size_t(bitmap.height - 1) * bitmap.width;
+    for (uint64_t x = x0; x < std::min<uint64_t>(x0 + width, bitmap.width); ++x)
+      line[x] = colour;
   }
 
   /* Draws a mark band of rows rows in colour, dashed with period dash (0: solid). */
@@ -1143,29 +1388,81 @@ uint64_t image_width(const decode_record &rec)
   return uint64_t(rec.row_bytes) * 8 * rec.scale_x;
 }
 
-/* Left edge of a raster image from margin and justification. */
-uint64_t image_left(const decode_record &rec, const paper_state &state, uint32_t paper_width)
+/* Left edge of an image width dots wide from margin and justification. */
+uint64_t image_left(uint64_t width, const paper_state &state, uint32_t paper_width)
 {
-  if (rec.effect == fx::bitmap)
-    return 0;
-  uint64_t width = image_width(rec);
   uint64_t area = paper_width > state.left_margin ? paper_width - state.left_margin : 0;
   if (width >= area || state.justify == 0)
     return state.left_margin;
   return state.left_margin + (state.justify == 1 ? (area - width) / 2 : area - width);
 }
 
-/* Widest dot extent of any row with dots, or of a page, over the stream. */
-uint64_t content_width(const decode_result &decoded)
+/* Left edge of a bitmap packet (the paper's edge) or raster image. */
+uint64_t image_left(const decode_record &rec, const paper_state &state, uint32_t paper_width)
+{
+  return rec.effect == fx::bitmap ? 0 : image_left(image_width(rec), state, paper_width);
+}
+
+/* A graphic a record draws: one it defines (at the paper's edge, in the
+ * colours of what is stored, not printed), or one it prints from the memory
+ * (as the raster images are placed, scaled sx by sy). */
+struct graphic_drawing {
+  const stored_graphic *graphic = nullptr;
+  bool defined = false;
+  unsigned sx = 1, sy = 1;
+};
+
+/* What a record draws of the memory, and what it does to the memory (kept in held). */
+graphic_drawing graphic_of(const decode_record &rec, std::span<const uint8_t> bytes, graphics_memory &memory,
+                           stored_graphic &held)
+{
+  graphic_drawing d;
+  if (rec.effect == fx::define_graphic && defined_graphic(rec, bytes, held)) {
+    d.graphic = &held;
+    d.defined = true;
+  } else if (rec.effect == fx::stored_image && (d.graphic = printed_graphic(rec, bytes, memory))) {
+    held = *d.graphic;
+    d.graphic = &held;
+    uint32_t sx = record_param(rec, "sx", 1), sy = record_param(rec, "sy", 1);
+    d.sx = sx == 2 ? 2 : 1;
+    d.sy = sy == 2 ? 2 : 1;
+  }
+  apply_to_memory(rec, bytes, memory);
+  return d;
+}
+
+/* Widest dot extent of any row with dots, of a page or of a graphic, over the stream. */
+uint64_t content_width(const decode_result &decoded, std::span<const uint8_t> bytes, graphics_memory memory)
 {
   paper_state state;
   uint64_t widest = 0;
+  stored_graphic held;
   for (const decode_record &rec : decoded.records) {
     if (rec.effect == fx::bitmap || (rec.effect == fx::raster && !rec.blank))
       widest = std::max(widest, image_left(rec, state, 0) + image_width(rec));
+    graphic_drawing d = graphic_of(rec, bytes, memory, held);
+    if (d.graphic)
+      widest = std::max(widest, (d.defined ? 0 : image_left(uint64_t(d.graphic->width) * d.sx, state, 0)) +
+                                    uint64_t(d.graphic->width) * d.sx);
     apply_record(rec, state);
   }
   return widest;
+}
+
+/* Draws a graphic's rows from x0. */
+void draw_graphic(canvas &c, const graphic_drawing &d, uint64_t x0)
+{
+  const stored_graphic &g = *d.graphic;
+  size_t row_bytes = (g.width + 7) / 8;
+  for (uint32_t r = 0; r < g.height; ++r)
+    for (unsigned k = 0; k < d.sy; ++k) {
+      if (!c.add_rows(1))
+        return;
+      if (d.defined)
+        c.fill_last(x0, g.width, px_defined_back);
+      c.draw_bits(g.rows.data() + size_t(r) * row_bytes, row_bytes, x0, d.sx, d.defined ? px_defined : px_ink,
+                  d.defined ? px_defined : px_ink_beyond, g.width);
+    }
 }
 
 /* Draws the rows of a bitmap packet or raster image. */
@@ -1201,7 +1498,8 @@ render_bitmap render_records(const decode_result &decoded, std::span<const uint8
                              const render_options &options)
 {
   render_bitmap bitmap;
-  uint64_t widest = content_width(decoded);
+  graphics_memory memory = options.memory ? *options.memory : graphics_memory{};
+  uint64_t widest = content_width(decoded, bytes, memory);
   bitmap.paper_width = options.paper_width ? options.paper_width
                        : widest            ? uint32_t(std::min<uint64_t>(widest, UINT32_MAX))
                                            : 576;
@@ -1210,11 +1508,17 @@ render_bitmap render_records(const decode_result &decoded, std::span<const uint8
   canvas c{bitmap, options.max_pixels, std::vector<uint8_t>(bitmap.width, px_beyond)};
   std::fill_n(c.blank_line.begin(), std::min(bitmap.width, bitmap.paper_width), px_paper);
   paper_state state;
+  stored_graphic held;
   for (const decode_record &rec : decoded.records) {
     if (bitmap.clipped)
       break;
     if (rec.effect == fx::bitmap || rec.effect == fx::raster) {
       draw_image(c, rec, bytes, image_left(rec, state, bitmap.paper_width));
+      continue;
+    }
+    graphic_drawing d = graphic_of(rec, bytes, memory, held);
+    if (d.graphic) {
+      draw_graphic(c, d, d.defined ? 0 : image_left(uint64_t(d.graphic->width) * d.sx, state, bitmap.paper_width));
       continue;
     }
     paper_step step = apply_record(rec, state);
@@ -1230,8 +1534,8 @@ render_bitmap render_records(const decode_result &decoded, std::span<const uint8
 std::string write_png(const render_bitmap &bitmap, const char *path)
 {
   static const png_color palette[] = {
-      {255, 255, 255}, {0, 0, 0},     {215, 215, 215}, {170, 0, 0},
-      {230, 0, 0},     {255, 140, 0}, {0, 90, 255},    {150, 180, 230},
+      {255, 255, 255}, {0, 0, 0},    {215, 215, 215}, {170, 0, 0},   {230, 0, 0},
+      {255, 140, 0},   {0, 90, 255}, {150, 180, 230}, {0, 120, 120}, {205, 235, 235},
   };
   bool to_stdout = std::strcmp(path, "-") == 0;
   FILE *file = to_stdout ? stdout : std::fopen(path, "wb");

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,7 +40,8 @@ enum class paper_effect {
   left_margin,     /* left margin = param "n" dots */
   justify,         /* justification = param "n" (0/48 left, 1/49 centre, 2/50 right) */
   form_feed,       /* to the next ticket or label */
-  stored_image,    /* prints graphics stored in the printer: content unknown here */
+  stored_image,    /* prints graphics stored in the printer (drawn when the memory holds them) */
+  define_graphic,  /* stores a graphic in the printer's NV or download graphics memory */
   pulse,           /* drawer or external buzzer pulse */
   beep,            /* integrated beeper */
   initialize,      /* ESC @: margin, justification and spacing back to defaults */
@@ -176,6 +178,45 @@ std::string format_record(const decode_record &record, std::span<const uint8_t> 
 /* The machine-readable summary line (no line end). */
 std::string format_summary(const decode_summary &summary);
 
+/* A graphic stored in the printer: rows of (width + 7) / 8 bytes, top row
+ * first, the leftmost dot the high bit. */
+struct stored_graphic {
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::vector<uint8_t> rows;
+  bool operator==(const stored_graphic &) const = default;
+};
+
+/* The printer's two graphics memories, by key codes (k1 << 8 | k2). */
+struct graphics_memory {
+  std::map<uint16_t, stored_graphic> nv, download;
+};
+
+/* The graphic a define record (GS ( L or GS 8 L, raster or column form)
+ * carries; false when the record is no define or its data does not make
+ * one graphic of its size. */
+bool defined_graphic(const decode_record &record, std::span<const uint8_t> bytes, stored_graphic &graphic);
+
+/* Applies a record that defines or deletes graphics to the memory; true when
+ * the record was one. A define that does not make a graphic changes nothing. */
+bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory);
+
+/* The graphic a print record (print NV or download graphics) prints from the
+ * memory, with its scale; nullptr when the memory does not hold it. */
+const stored_graphic *printed_graphic(const decode_record &record, std::span<const uint8_t> bytes,
+                                      const graphics_memory &memory);
+
+/* The NV graphics memory kept in a folder, as ovik-sim keeps it: one PBM
+ * file (P4) per graphic, named nv-K1K2.pbm with the key codes in hex
+ * ("nv-3031.pbm" for logo 2). Other files are left alone; a file of that
+ * name that is no such image is passed over. Reading gives "" or the error. */
+std::string read_graphics_folder(const std::string &folder, graphics_memory &memory);
+
+/* Writes the NV memory into the folder (made if missing): a file per graphic,
+ * each written whole and renamed into place, and the files of graphics it no
+ * longer holds removed. "" or the error. */
+std::string write_graphics_folder(const std::string &folder, const graphics_memory &memory);
+
 /* Colours of the rendered paper: indices into the PNG palette. */
 enum render_pixel : uint8_t {
   px_paper = 0,       /* white paper */
@@ -186,11 +227,14 @@ enum render_pixel : uint8_t {
   px_cut_partial = 5, /* partial cut line */
   px_form_feed = 6,   /* form feed / next label mark */
   px_stored = 7,      /* stored graphics printed here (content unknown) */
+  px_defined = 8,     /* a dot of a graphic stored in the printer, not printed */
+  px_defined_back = 9 /* the ground of such a graphic */
 };
 
 struct render_options {
-  uint32_t paper_width = 0;            /* dots; 0 infers it from the widest row */
-  size_t max_pixels = size_t(1) << 26; /* the canvas never grows beyond this */
+  uint32_t paper_width = 0;                /* dots; 0 infers it from the widest row */
+  const graphics_memory *memory = nullptr; /* what the printer held when the stream began; nullptr: nothing known */
+  size_t max_pixels = size_t(1) << 26;     /* the canvas never grows beyond this */
 };
 
 /* The paper as one strip, top to bottom, one byte (render_pixel) per dot. */

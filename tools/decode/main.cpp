@@ -27,6 +27,8 @@ options:
                 to standard output; the listing then goes to standard error)
   --model NAME  paper width of a model from the model catalogue
   --width DOTS  paper width in dots (wins over --model)
+  --memory DIR  the printer's NV graphics as ovik-sim keeps them (nv-K1K2.pbm
+                files): prints of stored graphics draw them
   --quiet       print only the summary line
   --help        this text
 
@@ -34,8 +36,13 @@ Rendering: bitmap packets at the left edge; raster images (GS v 0, plain or
 PackBits) after the left margin (GS L, in dots) and justification (ESC a);
 feeds (ESC J dot rows, ESC d and LF lines of the ESC 3 spacing, default 30)
 as blank paper. Marks take rows of their own: full cut 3 red rows, partial
-cut 3 dashed orange rows, form feed 3 dashed blue rows, stored graphics
-(NV or download graphics, NV bit image) a hatched band of 24 rows. Without
+cut 3 dashed orange rows, form feed 3 dashed blue rows. A graphic defined in
+the printer's memory (GS ( L define, raster or column form) shows where it is
+sent, in teal on a pale ground (stored, not printed), and as a picture under
+its listing line; a print of NV or download graphics draws the graphic as
+the stream (or the --memory folder) defined it, justified and scaled as a
+raster image, and a graphic not known there (or an NV bit image) is a
+hatched band of 24 rows. Without
 --width or --model the paper is as wide as the widest page or image with
 dots (576 dots when there is none); anything wider is drawn on grey.
 Printable text between commands is not decoded: it shows as unknown bytes.
@@ -95,7 +102,7 @@ int usage_error(const char *message, const char *detail)
 /* Lists (and renders) one printer stream. */
 int main(int argc, char **argv)
 {
-  const char *png_path = nullptr, *input = nullptr, *model = nullptr;
+  const char *png_path = nullptr, *input = nullptr, *model = nullptr, *memory_folder = nullptr;
   uint32_t width = 0;
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
@@ -110,6 +117,8 @@ int main(int argc, char **argv)
       png_path = argv[++i];
     } else if (arg == "--model" && has_value) {
       model = argv[++i];
+    } else if (arg == "--memory" && has_value) {
+      memory_folder = argv[++i];
     } else if (arg == "--width" && has_value) {
       if ((width = parse_dots(argv[++i])) == 0)
         return usage_error("bad width: ", argv[i]);
@@ -147,6 +156,15 @@ int main(int argc, char **argv)
   if (png_path) {
     render_options options;
     options.paper_width = width;
+    graphics_memory memory;
+    if (memory_folder) {
+      std::string error = read_graphics_folder(memory_folder, memory);
+      if (!error.empty()) {
+        std::fprintf(stderr, "ovik-decode: %s\n", error.c_str());
+        return 2;
+      }
+      options.memory = &memory;
+    }
     render_bitmap bitmap = render_records(decoded, bytes, options);
     if (bitmap.clipped)
       std::fprintf(stderr, "ovik-decode: rendering stopped after %u rows: the image would be too large\n",

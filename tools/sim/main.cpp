@@ -45,8 +45,11 @@ and their CRCs, commands, unknown bytes, lost sync.
 For each job it writes, in the output folder, job-NNN.prn (the bytes as
 received), job-NNN.txt (the listing ovik-decode prints for them) and
 job-NNN.png (the preview), and prints on standard output one line:
-  job=N bytes=N end=WHY [paper_out_at=N] summary: ...
-with the summary line of ovik-decode. WHY: eof (the client shut its sending
+  job=N bytes=N end=WHY [paper_out_at=N] summary: ... drawer1=N drawer2=N
+    graphics_stored=N nv_graphics=N
+with the summary line of ovik-decode, then the pulses on each drawer's pin
+(ESC p, DLE DC4 1), the graphics the job stored, and the NV graphics held
+after it. WHY: eof (the client shut its sending
 side or closed), disconnect (--disconnect-after), idle (--idle-timeout),
 reset (the connection failed), too-large (256 MiB), stopped (signal or
 --max-time). At an end of file the job is finished and the connection closed.
@@ -57,7 +60,23 @@ Requests are answered when the decoder reaches them, in stream order:
   GS I A (1D 49 41)            "_" VERSION " " and a NUL
   GS a n (1D 61 n)             n != 0: automatic status back (4 bytes) at once
                                and at every change of condition; n = 0: off
+  GS I 1 (1D 49 01 or 31)      the model ID: the low byte of the model's id
+  GS ( L fn 48, 51, 52         the NV graphics memory, its free part, the free
+                               download memory: "7", "0" "1" or "2", the bytes
+                               in decimal, a NUL
+  GS ( L fn 64                 the key codes of the stored NV graphics: "7r",
+                               "@" (last block) or "A" (more follow), at most
+                               40 key code pairs, a NUL; the next block after
+                               the host's ACK (06), the same after NAK (15),
+                               none after CAN (18)
 Other requests get no answer.
+
+NV graphics memory: defines (GS ( L fn 67 and 68) store a graphic, replacing
+one of the same key codes, when it fits in what is free; deletes (fn 65 and
+66) remove them. The memory lasts across connections, and with --memory it
+is kept in a folder (nv-K1K2.pbm files, read at start), so it also outlives
+the simulator. Download graphics last for the run. Prints of stored graphics
+are drawn in the preview as the memory held them.
 
 Conditions: ready, near-end (paper near its end), paper-out, cover-open,
 offline (offline for another reason: an error that recovers by itself),
@@ -73,7 +92,10 @@ options:
   --condition WORD      start condition (default ready)
   --firmware X.Y.Z      version in the GS I A reply (default 1.0.0; 0-254 each)
   --width DOTS          preview paper width in dots
-  --model NAME          preview paper width of a catalogue model (--width wins)
+  --model NAME          a catalogue model: the preview paper width (--width
+                        wins) and the model ID (default 0x1001's, 01)
+  --memory DIR          keep the NV graphics memory in this folder
+  --nv-capacity BYTES   NV graphics memory size (default 262144)
 faults:
   --paper-out-after N   after N bytes of a job the paper is out, to the job's
                         end or until the state file is rewritten (paper loaded);
@@ -102,8 +124,8 @@ the job under way is finished and written, everything is closed. The
 simulator starts no processes.
 
 exit status: 0 after a signal, after --jobs jobs, or at --max-time without
---jobs; 1 at --max-time before --jobs jobs; 2 bad arguments, or the port or
-the output folder could not be set up.
+--jobs; 1 at --max-time before --jobs jobs; 2 bad arguments, or the port,
+the output folder or the memory folder could not be set up.
 )";
 
 using steady = std::chrono::steady_clock;
@@ -120,6 +142,9 @@ struct sim_settings {
   condition start = condition::ready;
   std::string firmware = "1.0.0";
   uint32_t width = 0;
+  uint8_t model_id = 0x01;
+  const char *memory_folder = nullptr;
+  long long nv_capacity = 262144;
   long long paper_out_after = -1;
   long long disconnect_after = -1;
   long long disconnect_times = -1; /* negative: every job */
@@ -211,6 +236,10 @@ struct sim_job {
   bool replies_failed = false;
   steady::time_point paused_since{}; /* --pause-after reached */
   bool paused = false;
+  graphics_memory memory_at_start;     /* what the preview starts from */
+  std::vector<std::string> key_blocks; /* blocks of the key code list not yet acknowledged */
+  unsigned drawer_pulses[2] = {};
+  unsigned graphics_stored = 0;
 };
 
 /* Jobs hung up by --disconnect-after so far. */
@@ -221,6 +250,9 @@ bool disconnect_armed(const sim_settings &s)
 {
   return s.disconnect_after >= 0 && (s.disconnect_times < 0 || disconnects_done < s.disconnect_times);
 }
+
+/* The printer's graphics memories, across connections. */
+graphics_memory memory;
 
 /* The offset of "now": after every byte received. */
 constexpr size_t now_offset = SIZE_MAX;
@@ -257,15 +289,109 @@ void report_change(sim_job &job, condition now)
   send_reply(job, automatic_status_back(now));
 }
 
+/* Bytes of the NV graphics held. */
+long long nv_used()
+{
+  long long used = 0;
+  for (const auto &[key, graphic] : memory.nv)
+    used += (long long)graphic.rows.size();
+  return used;
+}
+
+/* The key code list of the NV graphics, in blocks of at most 40 graphics. */
+std::vector<std::string> key_code_blocks()
+{
+  std::vector<std::string> blocks;
+  std::string keys;
+  for (const auto &[key, graphic] : memory.nv)
+    keys += {char(key >> 8), char(key & 0xFF)};
+  for (size_t at = 0; at < keys.size() || blocks.empty(); at += 80) {
+    bool last = at + 80 >= keys.size();
+    blocks.push_back(std::string("7r") + (last ? "@" : "A") + keys.substr(at, 80));
+  }
+  return blocks;
+}
+
+/* A text reply with its terminator. */
+std::vector<uint8_t> text_reply(const std::string &text)
+{
+  std::vector<uint8_t> reply(text.begin(), text.end());
+  reply.push_back(0);
+  return reply;
+}
+
+/* Counts the pulses a record sends on each drawer pin. */
+void count_pulse(sim_job &job, const decode_record &rec)
+{
+  if (rec.effect != paper_effect::pulse)
+    return;
+  uint32_t m = record_param(rec, "m", 2);
+  if (m == 0 || m == 0x30 || m == 1 || m == 0x31)
+    ++job.drawer_pulses[m & 1];
+}
+
+/* Stores or deletes graphics as the printer does: a define only when it fits
+ * in what is free once the graphic it replaces is gone. */
+void change_memory(const sim_settings &s, sim_job &job, const decode_record &rec)
+{
+  stored_graphic graphic;
+  if (rec.effect == paper_effect::define_graphic && defined_graphic(rec, job.bytes, graphic) &&
+      std::string_view(rec.what).find("NV") != std::string_view::npos) {
+    uint16_t key = uint16_t(record_param(rec, "k1", 0) << 8 | record_param(rec, "k2", 0));
+    auto old = memory.nv.find(key);
+    long long freed = old == memory.nv.end() ? 0 : (long long)old->second.rows.size();
+    long long free_bytes = s.nv_capacity - nv_used() + freed;
+    if ((long long)graphic.rows.size() > free_bytes) {
+      std::fprintf(stderr, "ovik-sim: job %u: graphic %02X %02X not stored: %zu bytes needed, %lld free\n", job.number,
+                   key >> 8, key & 0xFF, graphic.rows.size(), free_bytes);
+      return;
+    }
+    ++job.graphics_stored;
+  }
+  if (!apply_to_memory(rec, job.bytes, memory) || !s.memory_folder)
+    return;
+  std::string error = write_graphics_folder(s.memory_folder, memory);
+  if (!error.empty())
+    std::fprintf(stderr, "ovik-sim: %s\n", error.c_str());
+}
+
+/* Answers the requests of the graphics memory and the handshake of its key code list. */
+void answer_graphics(const sim_settings &s, sim_job &job, const decode_record &rec)
+{
+  std::string_view what = rec.what, name = rec.name;
+  std::vector<uint8_t> reply;
+  if (what == "transmit the NV graphics memory capacity") {
+    reply = text_reply("70" + std::to_string(s.nv_capacity));
+  } else if (what == "transmit the remaining NV graphics capacity") {
+    reply = text_reply("71" + std::to_string(std::max(0LL, s.nv_capacity - nv_used())));
+  } else if (what == "transmit the remaining download graphics capacity") {
+    reply = text_reply("72" + std::to_string(s.nv_capacity));
+  } else if (what == "transmit the NV graphics key codes") {
+    job.key_blocks = key_code_blocks();
+    reply = text_reply(job.key_blocks.front());
+  } else if (!job.key_blocks.empty() && (name == "ACK" || name == "NAK" || name == "CAN")) {
+    if (name != "NAK")
+      job.key_blocks.erase(job.key_blocks.begin());
+    if (name == "CAN")
+      job.key_blocks.clear();
+    if (!job.key_blocks.empty())
+      reply = text_reply(job.key_blocks.front());
+  }
+  if (!reply.empty() && !condition_info(condition_at(s, job, rec.offset + rec.length)).silent)
+    send_reply(job, reply);
+}
+
 /* Answers one decoded record if it is a request. */
 void answer(const sim_settings &s, sim_job &job, const decode_record &rec)
 {
   if (rec.type != record_type::command)
     return;
+  answer_graphics(s, job, rec);
   // The version requests of other command sets (ESC # *, ZZZGETVERSION) are not ours.
   std::string_view name = rec.name;
   bool is_version = name == "GS I" && std::string_view(rec.what) == "transmit printer version";
-  bool is_request = name == "DLE EOT" || name == "GS r" || name == "GS a" || is_version;
+  bool is_id = name == "GS I" && std::string_view(rec.what) == "transmit printer ID";
+  bool is_request = name == "DLE EOT" || name == "GS r" || name == "GS a" || is_version || is_id;
   if (!is_request)
     return;
   size_t end = rec.offset + rec.length;
@@ -278,6 +404,9 @@ void answer(const sim_settings &s, sim_job &job, const decode_record &rec)
     send_reply(job, transmit_status_reply(now, n));
   } else if (is_version) {
     send_reply(job, printer_version_reply(now, s.firmware));
+  } else if (is_id) {
+    if ((n == 1 || n == 0x31) && !condition_info(now).silent)
+      send_reply(job, {s.model_id});
   } else if (n == 0) {
     job.asb_on = false;
   } else if (!job.asb_on) {
@@ -295,9 +424,13 @@ void decode_and_answer(const sim_settings &s, sim_job &job, bool at_end, bool ma
   decode_more(job.progress, job.bytes, at_end, job.records);
   job.decoded_to = job.bytes.size();
   job.left_over = job.bytes.size() - std::min(job.bytes.size(), job.progress.pos);
-  for (; job.looked_at < job.records.size(); ++job.looked_at)
+  for (; job.looked_at < job.records.size(); ++job.looked_at) {
+    const decode_record &rec = job.records[job.looked_at];
+    count_pulse(job, rec);
+    change_memory(s, job, rec);
     if (may_answer)
-      answer(s, job, job.records[job.looked_at]);
+      answer(s, job, rec);
+  }
 }
 
 /* Whether new bytes are worth a decoding now: one can settle, and retries of a
@@ -343,6 +476,7 @@ void finish_job(const sim_settings &s, sim_job &job)
   write_file(base + ".txt", listing.data(), listing.size());
   render_options options;
   options.paper_width = s.width;
+  options.memory = &job.memory_at_start;
   render_bitmap bitmap = render_records(decoded, job.bytes, options);
   if (bitmap.clipped)
     std::fprintf(stderr, "ovik-sim: job %u: the preview stops after %u rows: the image would be too large\n",
@@ -354,8 +488,9 @@ void finish_job(const sim_settings &s, sim_job &job)
   std::string paper_out = s.paper_out_after >= 0 && job.bytes.size() >= size_t(s.paper_out_after)
                               ? " paper_out_at=" + std::to_string(s.paper_out_after)
                               : "";
-  std::printf("job=%u bytes=%zu end=%s%s %s\n", job.number, job.bytes.size(), job.end, paper_out.c_str(),
-              summary.c_str());
+  std::printf("job=%u bytes=%zu end=%s%s %s drawer1=%u drawer2=%u graphics_stored=%u nv_graphics=%zu\n", job.number,
+              job.bytes.size(), job.end, paper_out.c_str(), summary.c_str(), job.drawer_pulses[0], job.drawer_pulses[1],
+              job.graphics_stored, memory.nv.size());
   std::fflush(stdout);
 }
 
@@ -404,6 +539,7 @@ size_t read_allowance(const sim_settings &s, sim_job &job, steady::time_point no
 void serve_job(const sim_settings &s, sim_job &job, steady::time_point deadline)
 {
   job.started = job.last_byte = job.asb_polled = steady::now();
+  job.memory_at_start = memory;
   if (s.paper_out_after == 0) {
     job.paper_out = true;
     job.paper_out_file = identify(s.state_file);
@@ -563,6 +699,10 @@ int parse_arguments(int argc, char **argv, sim_settings &s)
       s.width = uint32_t(n);
     } else if (arg == "--model") {
       model = value;
+    } else if (arg == "--memory") {
+      s.memory_folder = value;
+    } else if (arg == "--nv-capacity") {
+      ok = parse_count(value, 0, 1LL << 30, s.nv_capacity);
     } else if (arg == "--paper-out-after") {
       ok = parse_count(value, 0, (long long)max_job_bytes, s.paper_out_after);
     } else if (arg == "--disconnect-after") {
@@ -594,12 +734,13 @@ int parse_arguments(int argc, char **argv, sim_settings &s)
     if (!ok)
       return usage_error("bad value for " + arg + ": " + value);
   }
-  if (model && !s.width) {
-    uint32_t printer_class = 0;
-    int32_t model_width = 0;
-    if (ovik_printer_model_get_info_by_name(model, &printer_class, &model_width) != 0 || model_width <= 0)
+  if (model) {
+    const ovik_model_brief *row = ovik_printer_model_brief_find_by_name(model);
+    if (!row || row->width_dots <= 0)
       return usage_error(std::string("model not in the catalogue (or without a width): ") + model);
-    s.width = uint32_t(model_width);
+    if (!s.width)
+      s.width = uint32_t(row->width_dots);
+    s.model_id = uint8_t(row->id & 0xFF);
   }
   return -1;
 }
@@ -681,6 +822,15 @@ int main(int argc, char **argv)
   if (mkdir(s.out_dir.c_str(), 0777) != 0 && errno != EEXIST) {
     std::fprintf(stderr, "ovik-sim: cannot make %s: %s\n", s.out_dir.c_str(), std::strerror(errno));
     return 2;
+  }
+  if (s.memory_folder) {
+    std::string error = read_graphics_folder(s.memory_folder, memory);
+    if (error.empty())
+      error = write_graphics_folder(s.memory_folder, memory);
+    if (!error.empty()) {
+      std::fprintf(stderr, "ovik-sim: %s\n", error.c_str());
+      return 2;
+    }
   }
   int listener = open_port(s);
   if (listener < 0)
