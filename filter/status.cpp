@@ -1,8 +1,9 @@
 /*
  * status.cpp - the printer's condition through CUPS's side and back
- * channels: drain what was sent, ask with the engine's status query, report
- * every change as STATE: and INFO: lines. A printer that does not answer
- * costs a bounded time in all, after which the job prints without asking.
+ * channels: ask with the engine's status query, drained so that what was
+ * sent has reached the printer before a reply is awaited, and report every
+ * change as STATE: and INFO: lines. A printer that does not answer costs a
+ * bounded time in all, after which the job prints without asking.
  */
 #include "status.h"
 
@@ -25,13 +26,15 @@ namespace {
 
 /* Time limits: a reply is awaited this long; a job waits at most
  * silent_budget_ms in all for replies that never come; a drain of what was
- * sent may take this long before the query is left out this time. The
+ * sent may take this long before the query is left out this time, and is
+ * answered within drain_prompt_s by a backend that is not writing. The
  * backend answers the side channel once it has reached the printer, which
  * takes a network backend seconds when the printer does not speak SNMP; the
  * job could not print before that anyway. */
 constexpr int reply_timeout_ms = 1000;
 constexpr int silent_budget_ms = 2000;
 constexpr double drain_timeout_s = 2.0;
+constexpr double drain_prompt_s = 0.2;
 constexpr double side_channel_timeout_s = 10.0;
 
 /* The back channel is descriptor 3. It is read here with poll and read:
@@ -48,25 +51,36 @@ bool channels_present()
          (S_ISFIFO(back.st_mode) || S_ISSOCK(back.st_mode));
 }
 
-/* A side-channel request. A backend that has gone away must not take the
- * filter with it: SIGPIPE is held back while the request is written and a
- * signal it raised is taken off again. */
+/* SIGPIPE held back for a side-channel exchange: a backend that has gone
+ * away must not take the filter with it. A signal the exchange raised is
+ * taken off again. */
+struct pipe_signal_held {
+  sigset_t pipe_signal, before;
+  pipe_signal_held()
+  {
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  }
+  ~pipe_signal_held()
+  {
+    const struct timespec now = {0, 0};
+    while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+};
+
+/* A side-channel request and its answer. */
 cups_sc_status_t side_channel_request(cups_sc_command_t command, double timeout)
 {
-  sigset_t pipe_signal, before;
-  sigemptyset(&pipe_signal);
-  sigaddset(&pipe_signal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  pipe_signal_held held;
   char data[2] = {};
   int length = sizeof data;
   cups_sc_status_t status = cupsSideChannelDoRequest(command, data, &length, timeout);
   if (command == CUPS_SC_CMD_GET_BIDI && status == CUPS_SC_STATUS_OK &&
       (length < 1 || data[0] != CUPS_SC_BIDI_SUPPORTED))
     status = CUPS_SC_STATUS_NOT_IMPLEMENTED;
-  const struct timespec now = {0, 0};
-  while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
-  }
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return status;
 }
 
@@ -80,16 +94,54 @@ bool backend_is_bidirectional()
   return side_channel_request(CUPS_SC_CMD_GET_BIDI, side_channel_timeout_s) == CUPS_SC_STATUS_OK;
 }
 
-/* What was sent reaches the printer before it is asked. */
-bool drained()
+/* Asks the backend to write out what it holds: false when the request could not go. */
+bool drain_asked()
 {
-  return side_channel_request(CUPS_SC_CMD_DRAIN_OUTPUT, drain_timeout_s) == CUPS_SC_STATUS_OK;
+  pipe_signal_held held;
+  return cupsSideChannelWrite(CUPS_SC_CMD_DRAIN_OUTPUT, CUPS_SC_STATUS_NONE, nullptr, 0, drain_timeout_s) == 0;
 }
 
-/* The status port over the job's printer stream and the back channel. */
+/* The backend's answer to the drain within timeout seconds: 1 drained, 0
+ * no answer yet, -1 it could not drain. */
+int drain_answer(double timeout)
+{
+  pipe_signal_held held;
+  cups_sc_command_t command;
+  cups_sc_status_t status;
+  char data[8];
+  int length = sizeof data;
+  if (cupsSideChannelRead(&command, &status, data, &length, timeout) != 0)
+    return status == CUPS_SC_STATUS_TIMEOUT ? 0 : -1;
+  return command == CUPS_SC_CMD_DRAIN_OUTPUT && status == CUPS_SC_STATUS_OK ? 1 : -1;
+}
+
+/* One query's way out: the job's printer stream. */
+struct query_port {
+  ovik_printer_dev *job;
+  bool sent = false;      /* the query's first request has gone */
+  bool unreached = false; /* it was not drained in time: the printer is not taking data */
+};
+
+/* The status port over the job's printer stream and the back channel. A
+ * query's first request goes with a drain, so that its reply is awaited
+ * only once what was sent before has reached the printer. A backend with
+ * nothing left to write answers a drain at once, and the request follows;
+ * CUPS's usb backend answers one only when print data moves (between two
+ * queries none does), so when no answer comes at once the request goes out
+ * and the answer is awaited behind it. */
 int send_request(void *context, const uint8_t *data, size_t length)
 {
-  return ovik_job_send(static_cast<ovik_printer_dev *>(context), data, length);
+  auto *q = static_cast<query_port *>(context);
+  if (q->sent)
+    return ovik_job_send(q->job, data, length) != 0;
+  q->sent = true;
+  int drained = drain_asked() ? drain_answer(drain_prompt_s) : -1;
+  if (ovik_job_send(q->job, data, length) != 0)
+    return 1;
+  if (drained == 0)
+    drained = drain_answer(drain_timeout_s - drain_prompt_s);
+  q->unreached = drained != 1;
+  return q->unreached ? 1 : 0;
 }
 
 /* 1 when a byte can be read within timeout_ms, 0 on time-out, -1 on error. */
@@ -182,16 +234,21 @@ namespace {
 /* The conditions under which the printer cannot print. */
 constexpr unsigned stopping = OVIK_STATUS_MEDIA_EMPTY | OVIK_STATUS_COVER_OPEN | OVIK_STATUS_OFFLINE;
 
-/* One query: drained first, bounded, reported. */
+/* One query: drained, bounded, reported. One whose request the printer
+ * does not take in time is left out this time (its late reply is dropped
+ * before the next). */
 void query_once(printer_status &s)
 {
-  if (!s.asking || !drained())
+  if (!s.asking)
     return;
-  ovik_status_port port = {send_request, read_reply, discard_unasked, s.job};
+  query_port q{s.job};
+  ovik_status_port port = {send_request, read_reply, discard_unasked, &q};
   unsigned found = 0;
   int waited = 0;
   int timeout = reply_timeout_ms < s.budget_ms ? reply_timeout_ms : s.budget_ms;
   int result = ovik_status_query(ovik_job_settings(s.job)->type, &port, timeout, &found, &waited);
+  if (q.unreached)
+    return;
   if (result == OVIK_STATUS_ANSWERED) {
     report(s, found);
     return;
