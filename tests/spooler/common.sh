@@ -139,6 +139,11 @@ stop_sim() {
   printf -v "$pid_var" '%s' ""
 }
 
+# The newest job stream that the simulated printer NAME wrote.
+last_stream() {
+  ls "$work/$1"/out/job-*.prn 2>/dev/null | tail -n 1
+}
+
 # Submits a print job and prints its job id.
 submit() {
   local queue="$1"; shift
@@ -164,6 +169,12 @@ stream_records() {
       sub(/^[0-9A-F]+ +[a-z]+ +/, ""); sub(/ \(kind.*|:.*|  \[.*/, ""); print }' | paste -sd'|'
 }
 
+# The listing of a stream without offsets and status requests: the records
+# in order with every field and packet CRC, what the job itself sent.
+records() {
+  "$decode" "$1" 2>/dev/null | grep -v -e ' DLE EOT ' -e '^summary:' | cut -c11-
+}
+
 # Checks a printer stream: its records in order, and fields of the decoder's
 # summary line (each "name=value" must be there as given).
 expect_stream() {
@@ -183,6 +194,21 @@ expect_stream() {
     esac
   done
   [ -z "$missing" ] || fail "$label: expected$missing in\n  $summary"
+}
+
+# Waits until QUEUE's printer-state-reasons holds (or, with "absent", no
+# longer holds) REASON, SECONDS at most; false when it did not come to pass.
+wait_reason() {
+  local queue="$1" reason="$2" want="$3" seconds="$4" reasons
+  for _ in $(seq $((seconds * 10))); do
+    reasons=",$("$sandbox" printer-reasons "$work/cupsd" "$queue"),"
+    case "$reasons" in
+      *",$reason,"*) [ "$want" = present ] && return 0 ;;
+      *) [ "$want" = absent ] && return 0 ;;
+    esac
+    sleep 0.1
+  done
+  return 1
 }
 
 # The names of the PPD files in a folder, sorted, one a line.
