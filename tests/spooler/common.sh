@@ -130,12 +130,17 @@ start_sim() {
   printf -v "$port_var" '%s' "$port"
 }
 
-# Ends the simulated printer NAME.
+# Ends the simulated printer NAME. Its process id leaves the list that the
+# clean-up ends: once reaped, the number may soon be another process's.
 stop_sim() {
-  local pid_var="$1_pid"
+  local pid_var="$1_pid" pid left=()
   [ -n "${!pid_var:-}" ] || return 0
   kill "${!pid_var}" 2>/dev/null
   wait "${!pid_var}" 2>/dev/null
+  for pid in "${pids[@]}"; do
+    [ "$pid" = "${!pid_var}" ] || left+=("$pid")
+  done
+  pids=(${left[@]+"${left[@]}"})
   printf -v "$pid_var" '%s' ""
 }
 
