@@ -204,13 +204,15 @@ struct job_attr {
   std::string name, value;
 };
 
-/* A running ovik-printer-app server with its own folder. */
+/* A running ovik-printer-app server with its own folder; extra is more
+ * environment for the server and its sub-commands. */
 struct app_server {
   temp_dir dir;
   int port = free_port();
   pid_t pid = -1;
+  std::map<std::string, std::string> extra;
 
-  app_server()
+  explicit app_server(std::map<std::string, std::string> extra_env = {}) : extra(std::move(extra_env))
   {
     mkdir(dir.file("spool").c_str(), 0700);
     pid = spawn({OVIK_PRINTER_APP_BIN, "server", "-o", "server-port=" + std::to_string(port), "-o",
@@ -225,7 +227,9 @@ struct app_server {
   /* Where this instance keeps its state file and control socket. */
   std::map<std::string, std::string> env() const
   {
-    return {{"SNAP_COMMON", dir.path}, {"XDG_CONFIG_HOME", dir.path}, {"HOME", dir.path}};
+    std::map<std::string, std::string> all = extra;
+    all.insert({{"SNAP_COMMON", dir.path}, {"XDG_CONFIG_HOME", dir.path}, {"HOME", dir.path}});
+    return all;
   }
 
   /* Runs a sub-command against this server; its exit status. */
