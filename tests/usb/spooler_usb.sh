@@ -4,9 +4,10 @@
 # the simulated bus (libovik_usb_printer). On the bus: two Ovik printers and
 # a keyboard the backend must pass over; behind the Tern 80A an ovik-sim on
 # 127.0.0.1. The queue prints the sample receipt whole, the filter's live
-# status comes back through the backend's back channel, and a job whose
-# printer is unplugged mid-job is held, waits for the printer, and prints
-# whole once it is plugged back.
+# status comes back through the backend's back channel (also slowly, and
+# after the printer stopped answering for a while), and a job whose printer
+# is unplugged mid-job is held, waits for the printer, and prints whole once
+# it is plugged back.
 #
 #   spooler_usb.sh FILTER PPD-FOLDER OVIK-DECODE OVIK-SIM USB-BUS-LIBRARY SOURCE-DIR
 set -u
@@ -117,7 +118,9 @@ expect_reference "receipt"
   fail "receipt: the status replies did not come back through the usb backend"
 
 # Paper out, on a printer whose replies come back slowly (0.6 s each):
-# shown while the job waits, gone once paper is loaded; the job is whole.
+# shown while the job waits. Paper is loaded while the printer answers
+# nothing on USB (it takes no request): the job waits on, nothing is lost.
+# Once it answers again the reason goes and the job is whole.
 set_plug "slow-reads 600"
 echo paper-out > "$work/printer/state"
 id=$(submit usb "$work/receipt.pdf")
@@ -125,12 +128,17 @@ wait_reason usb media-empty-error present 60 ||
   fail "paper out: media-empty-error never showed: $("$sandbox" printer-reasons "$work/cupsd" usb)"
 state=$("$sandbox" job-state "$work/cupsd" "$id")
 [ "$state" = processing ] || fail "paper out: the job is $state while the paper is out"
+set_plug silent
 echo ready > "$work/printer/state"
+sleep 4
+state=$("$sandbox" job-state "$work/cupsd" "$id")
+[ "$state" = processing ] || fail "silent: the job is $state while the printer does not answer"
+wait_reason usb media-empty-error present 1 || fail "silent: media-empty-error went while the printer could not tell"
+set_plug plugged
 wait_reason usb media-empty-error absent 30 || fail "paper out: media-empty-error stayed after paper was loaded"
 state=$("$sandbox" wait-job "$work/cupsd" "$id" 60) || true
 [ "$state" = completed ] || fail "paper out: the job ended $state"
 expect_reference "paper out"
-set_plug plugged
 
 # Unplugged mid-job, 20000 bytes in: the backend cannot send the rest and
 # fails, and the queue's retry-job policy holds the job. Released while the
