@@ -482,6 +482,15 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
     ~inside() { n--; }
   } counted(st->jobs_inside);
   std::lock_guard<std::mutex> one_job(st->job_lock);
+  // The same race may start one job twice: the second start prints nothing.
+  int id = papplJobGetID(job);
+  if (std::find(st->jobs_started.begin(), st->jobs_started.end(), id) != st->jobs_started.end()) {
+    papplLogJob(job, PAPPL_LOGLEVEL_DEBUG, "Started again by PAPPL while printing; printed once.");
+    return papplJobGetState(job) != IPP_JSTATE_ABORTED;
+  }
+  st->jobs_started.push_back(id);
+  if (st->jobs_started.size() > 64)
+    st->jobs_started.pop_front();
   job_run r(job, *st);
 
   pappl_pr_options_t *o = papplJobCreatePrintOptions(job, 1, false);

@@ -115,6 +115,7 @@ struct printer_state {
   bool paused_by_us = false;                /* the monitor stopped the queue for a condition */
   std::mutex job_lock;                      /* held by the job that prints (job.cpp) */
   std::atomic<int> jobs_inside{0};          /* our filter's runs, printing or waiting for job_lock */
+  std::deque<int> jobs_started;             /* the last jobs our filter started (under job_lock) */
   std::atomic<bool> port_active{false};     /* a job or a tool is using the printer */
   std::atomic<long long> write_since_ms{0}; /* a write under way since (steady clock), or 0 */
   /* The monitor (monitor.cpp): its thread, and what only it touches. */

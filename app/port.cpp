@@ -79,7 +79,7 @@ void port_open(device_port &p, pappl_device_t *device)
   p.received.clear();
   p.read_asked = p.reading = p.hung_up = p.broken = p.stop = false;
   p.failed_reads = 0;
-  p.port = {send_cb, read_cb, discard_cb, &p};
+  p.port = {send_cb, read_cb, discard_cb, &p, nullptr};
   p.reader = std::thread(reader_loop, &p);
 }
 

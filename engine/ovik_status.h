@@ -71,7 +71,10 @@ unsigned ovik_status_waiting(unsigned conditions);
 
 /* The way to the printer and back, the caller's. */
 typedef struct ovik_status_port {
-  /* Sends the request bytes to the printer: 0, or nonzero when they could not go. */
+  /* Sends the request bytes to the printer: 0; OVIK_STATUS_SEND_LEFT_OUT when
+   * they went but what was sent before them has not reached the printer
+   * yet (the query is left out, its late replies dropped before the next);
+   * any other value when they could not go. */
   int (*send)(void *context, const uint8_t *data, size_t length);
   /* Waits at most timeout_ms for one byte from the printer: 1 with the byte,
    * 0 when none came in time, -1 when the way back is broken. */
@@ -79,13 +82,19 @@ typedef struct ovik_status_port {
   /* Drops bytes that arrived unasked (late replies, automatic status); may be NULL. */
   void (*discard)(void *context);
   void *context;
+  /* Told when a query begins, before its first request; may be NULL. */
+  void (*begin)(void *context);
 } ovik_status_port;
+
+/* What a port's send returns for a query the printer cannot take yet. */
+#define OVIK_STATUS_SEND_LEFT_OUT 2
 
 /* Results of a status query. */
 #define OVIK_STATUS_ANSWERED 0     /* *found holds the conditions */
 #define OVIK_STATUS_NO_REPLY 1     /* a reply did not come within the timeout */
 #define OVIK_STATUS_BAD_REPLY 2    /* a reply failed its fixed bits: nothing is believed */
 #define OVIK_STATUS_BROKEN 3       /* the request could not be sent or the way back is broken */
+#define OVIK_STATUS_LEFT_OUT 4     /* the printer has not taken what was sent before: not asked this time */
 #define OVIK_STATUS_UNSUPPORTED -3 /* the printer class has no status requests */
 
 /* Asks the printer for its condition: real-time status requests (DLE EOT 1,

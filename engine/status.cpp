@@ -113,6 +113,8 @@ int query(uint32_t printer_class, const ovik_status_port *port, int reply_timeou
 {
   *waited_ms = 0;
   uint8_t flags[8] = {};
+  if (port->begin)
+    port->begin(port->context);
   for (int n : requests) {
     uint8_t request[8];
     uint32_t length = 0;
@@ -120,8 +122,8 @@ int query(uint32_t printer_class, const ovik_status_port *port, int reply_timeou
       return OVIK_STATUS_UNSUPPORTED;
     if (port->discard)
       port->discard(port->context);
-    if (port->send(port->context, request, length) != 0)
-      return OVIK_STATUS_BROKEN;
+    if (int sent = port->send(port->context, request, length))
+      return sent == OVIK_STATUS_SEND_LEFT_OUT ? OVIK_STATUS_LEFT_OUT : OVIK_STATUS_BROKEN;
     uint8_t reply = 0;
     auto asked = clock_type::now();
     int got;
@@ -205,6 +207,7 @@ int ovik_status_job_ask(ovik_status_job *job)
       give_up(job, "The printer does not answer status requests; printing on without asking");
     break;
   case OVIK_STATUS_BAD_REPLY:
+  case OVIK_STATUS_LEFT_OUT:
     break;
   default:
     give_up(job, "The printer's status cannot be asked; printing on without asking");

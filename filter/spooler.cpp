@@ -88,7 +88,7 @@ int send_on_stream(void *job, const uint8_t *data, size_t length)
 /* The job's printer stream as a port that only sends. */
 ovik_status_port job_stream_port(ovik_printer_dev *job)
 {
-  return {send_on_stream, nullptr, nullptr, job};
+  return {send_on_stream, nullptr, nullptr, job, nullptr};
 }
 
 /* Reports a fatal error and ends the process with status 1. */

@@ -1,6 +1,7 @@
 /*
  * status.cpp - the printer's condition through CUPS's side and back
- * channels: drain what was sent, ask with the engine's status query, report
+ * channels: ask with the engine's status policy, each query drained so that
+ * what was sent has reached the printer before a reply is awaited, report
  * every change as STATE: and INFO: lines. A printer that does not answer
  * costs a bounded time in all, after which the job prints without asking.
  */
@@ -25,11 +26,13 @@
 namespace {
 
 /* Time limits beside the engine's status policy: a drain of what was sent
- * may take this long before the query is left out this time. The backend
- * answers the side channel once it has reached the printer, which takes a
- * network backend seconds when the printer does not speak SNMP; the job
- * could not print before that anyway. */
+ * may take this long before the query is left out this time, and is
+ * answered within drain_prompt_s by a backend that is not writing. The
+ * backend answers the side channel once it has reached the printer, which
+ * takes a network backend seconds when the printer does not speak SNMP; the
+ * job could not print before that anyway. */
 constexpr double drain_timeout_s = 2.0;
+constexpr double drain_prompt_s = 0.2;
 constexpr double side_channel_timeout_s = 10.0;
 
 /* The back channel is descriptor 3. It is read here with poll and read:
@@ -46,25 +49,36 @@ bool channels_present()
          (S_ISFIFO(back.st_mode) || S_ISSOCK(back.st_mode));
 }
 
-/* A side-channel request. A backend that has gone away must not take the
- * filter with it: SIGPIPE is held back while the request is written and a
- * signal it raised is taken off again. */
+/* SIGPIPE held back for a side-channel exchange: a backend that has gone
+ * away must not take the filter with it. A signal the exchange raised is
+ * taken off again. */
+struct pipe_signal_held {
+  sigset_t pipe_signal, before;
+  pipe_signal_held()
+  {
+    sigemptyset(&pipe_signal);
+    sigaddset(&pipe_signal, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  }
+  ~pipe_signal_held()
+  {
+    const struct timespec now = {0, 0};
+    while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
+    }
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+  }
+};
+
+/* A side-channel request and its answer. */
 cups_sc_status_t side_channel_request(cups_sc_command_t command, double timeout)
 {
-  sigset_t pipe_signal, before;
-  sigemptyset(&pipe_signal);
-  sigaddset(&pipe_signal, SIGPIPE);
-  pthread_sigmask(SIG_BLOCK, &pipe_signal, &before);
+  pipe_signal_held held;
   char data[2] = {};
   int length = sizeof data;
   cups_sc_status_t status = cupsSideChannelDoRequest(command, data, &length, timeout);
   if (command == CUPS_SC_CMD_GET_BIDI && status == CUPS_SC_STATUS_OK &&
       (length < 1 || data[0] != CUPS_SC_BIDI_SUPPORTED))
     status = CUPS_SC_STATUS_NOT_IMPLEMENTED;
-  const struct timespec now = {0, 0};
-  while (sigtimedwait(&pipe_signal, nullptr, &now) == SIGPIPE) {
-  }
-  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   return status;
 }
 
@@ -78,10 +92,52 @@ bool backend_is_bidirectional()
   return side_channel_request(CUPS_SC_CMD_GET_BIDI, side_channel_timeout_s) == CUPS_SC_STATUS_OK;
 }
 
-/* What was sent reaches the printer before it is asked. */
-bool drained()
+/* Asks the backend to write out what it holds: false when the request could not go. */
+bool drain_asked()
 {
-  return side_channel_request(CUPS_SC_CMD_DRAIN_OUTPUT, drain_timeout_s) == CUPS_SC_STATUS_OK;
+  pipe_signal_held held;
+  return cupsSideChannelWrite(CUPS_SC_CMD_DRAIN_OUTPUT, CUPS_SC_STATUS_NONE, nullptr, 0, drain_timeout_s) == 0;
+}
+
+/* The backend's answer to the drain within timeout seconds: 1 drained, 0
+ * no answer yet, -1 it could not drain. */
+int drain_answer(double timeout)
+{
+  pipe_signal_held held;
+  cups_sc_command_t command;
+  cups_sc_status_t status;
+  char data[8];
+  int length = sizeof data;
+  if (cupsSideChannelRead(&command, &status, data, &length, timeout) != 0)
+    return status == CUPS_SC_STATUS_TIMEOUT ? 0 : -1;
+  return command == CUPS_SC_CMD_DRAIN_OUTPUT && status == CUPS_SC_STATUS_OK ? 1 : -1;
+}
+
+/* A query begins: its first request goes with a drain. */
+void query_begins(void *context)
+{
+  static_cast<printer_status *>(context)->query_sent = false;
+}
+
+/* The status port's send over the job's printer stream. A query's first
+ * request goes with a drain, so that its reply is awaited only once what
+ * was sent before has reached the printer. A backend with nothing left to
+ * write answers a drain at once, and the request follows; CUPS's usb backend
+ * answers one only when print data moves (between two queries none does),
+ * so when no answer comes at once the request goes out and the answer is
+ * awaited behind it. Not drained in time, the query is left out. */
+int send_request(void *context, const uint8_t *data, size_t length)
+{
+  auto &s = *static_cast<printer_status *>(context);
+  if (!s.drain || s.query_sent)
+    return ovik_job_send(s.job, data, length) != 0;
+  s.query_sent = true;
+  int drained = drain_asked() ? drain_answer(drain_prompt_s) : -1;
+  if (ovik_job_send(s.job, data, length) != 0)
+    return 1;
+  if (drained == 0)
+    drained = drain_answer(drain_timeout_s - drain_prompt_s);
+  return drained == 1 ? 0 : OVIK_STATUS_SEND_LEFT_OUT;
 }
 
 /* 1 when a byte can be read within timeout_ms, 0 on time-out, -1 on error. */
@@ -177,14 +233,14 @@ void pause_ms(void *, int ms)
 namespace {
 
 /* Sets up the job's status policy over the job's printer stream and the
- * back channel; asking when asked for and the backend can read the printer. */
-void set_up(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool asking)
+ * back channel; asking when asked for and the backend can read the printer;
+ * each query drained first when drain says so. */
+void set_up(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool asking, bool drain)
 {
   s.job = job;
   s.io = io;
-  s.port = job_stream_port(job);
-  s.port.read_byte = read_reply;
-  s.port.discard = discard_unasked;
+  s.drain = drain;
+  s.port = {send_request, read_reply, discard_unasked, &s, query_begins};
   ovik_status_job_begin(&s.policy, ovik_job_settings(job)->type, asking ? &s.port : nullptr);
   s.policy.report = report;
   s.policy.gave_up = gave_up;
@@ -198,7 +254,7 @@ void set_up(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, boo
 /* Live status for this job, when the queue and the backend allow it. */
 void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io, bool monitor)
 {
-  set_up(s, job, io, monitor && backend_is_bidirectional());
+  set_up(s, job, io, monitor && backend_is_bidirectional(), true);
   if (s.policy.asking)
     status_check(s);
 }
@@ -208,16 +264,17 @@ void status_begin(printer_status &s, ovik_printer_dev *job, const ovik_job_io *i
  * before): answered or not, nothing is waited for. */
 bool status_report(printer_status &s, ovik_printer_dev *job, const ovik_job_io *io)
 {
-  set_up(s, job, io, backend_is_bidirectional());
+  set_up(s, job, io, backend_is_bidirectional(), false);
   if (s.policy.asking)
     ovik_status_job_ask(&s.policy);
   return s.policy.known;
 }
 
-/* Asks the printer between pages, once what was sent has drained: while the
- * printer holds data it cannot print, the drain waits for it. */
+/* Asks the printer between pages, each query once what was sent has
+ * drained: while the printer holds data it cannot print, the queries are
+ * left out and the job waits. */
 void status_check(printer_status &s)
 {
-  if (s.policy.asking && drained())
+  if (s.policy.asking)
     ovik_status_job_check(&s.policy);
 }

@@ -16,6 +16,8 @@ struct printer_status {
   const ovik_job_io *io = nullptr;
   ovik_status_port port{};
   ovik_status_job policy{};
+  bool drain = false;      /* a query's first request goes with a drain of what was sent */
+  bool query_sent = false; /* the query under way has sent its first request */
 };
 
 /* Starts live status for the job when monitor is on and the backend is

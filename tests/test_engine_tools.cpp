@@ -46,7 +46,7 @@ struct scripted_printer {
               p->readable.erase(p->readable.begin());
               return 1;
             },
-            nullptr, this};
+            nullptr, this, nullptr};
   }
 };
 

@@ -279,7 +279,7 @@ TEST(Sim, TheEnginesStatusQueryReadsEveryConditionBack)
   ASSERT_GT(sim.port, 0);
   socket_port connection{connect_to(sim.port)};
   ASSERT_GE(connection.fd, 0) << strerror(errno);
-  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection, nullptr};
   for (const row &r : rows) {
     SCOPED_TRACE(r.condition);
     sim.set_state(r.condition);
@@ -307,7 +307,7 @@ TEST(StatusQuery, AReplyThatFailsItsFixedBitsIsNotBelieved)
                              *byte = static_cast<fake *>(ctx)->reply;
                              return 1;
                            },
-                           nullptr, &printer};
+                           nullptr, &printer, nullptr};
   unsigned found = 0xFFu;
   int waited = 0;
   EXPECT_EQ(ovik_status_query(escpos, &port, 100, &found, &waited), OVIK_STATUS_BAD_REPLY);
@@ -652,7 +652,7 @@ TEST(Sim, TheToolsKeepLogosInTheNvMemoryAcrossRuns)
     sim_run sim(args);
     socket_port connection{connect_to(sim.port)};
     ASSERT_GE(connection.fd, 0);
-    ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+    ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection, nullptr};
     char message[256];
     ASSERT_EQ(ovik_tools_store_logo(&printer, &port, 2, &logo, message, sizeof message), 0) << message;
     for (int32_t n = 10; n < 50; n++)
@@ -705,7 +705,7 @@ TEST(Sim, TheToolsKeepLogosInTheNvMemoryAcrossRuns)
 
   // Deleted: gone from the list and from the folder.
   socket_port connection{connect_to(sim.port)};
-  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection};
+  ovik_status_port port = {socket_port::send, socket_port::read_byte, nullptr, &connection, nullptr};
   EXPECT_EQ(ovik_tools_delete_logo(&printer, &port, 2, nullptr, 0), 0);
   EXPECT_EQ(ovik_tools_delete_logo(&printer, &port, 10, nullptr, 0), 0);
   std::vector<ovik_nv_graphic> listed(50);

@@ -227,13 +227,15 @@ inline std::vector<std::string> shipped_server_args(int port, const std::string 
 }
 
 /* A running ovik-printer-app server with its own folder, started as the
- * systemd unit starts it. */
+ * systemd unit starts it; extra is more environment for the server and its
+ * sub-commands. */
 struct app_server {
   temp_dir dir;
   int port = free_port();
   pid_t pid = -1;
+  std::map<std::string, std::string> extra;
 
-  app_server() { start(); }
+  explicit app_server(std::map<std::string, std::string> extra_env = {}) : extra(std::move(extra_env)) { start(); }
   ~app_server() { stop(pid); }
 
   /* Starts the server (again, after kill) on the same folder and port. */
@@ -256,7 +258,9 @@ struct app_server {
   /* Where this instance keeps its state file and control socket. */
   std::map<std::string, std::string> env() const
   {
-    return {{"SNAP_COMMON", dir.path}, {"XDG_CONFIG_HOME", dir.path}, {"HOME", dir.path}};
+    std::map<std::string, std::string> all = extra;
+    all.insert({{"SNAP_COMMON", dir.path}, {"XDG_CONFIG_HOME", dir.path}, {"HOME", dir.path}});
+    return all;
   }
 
   /* Runs a sub-command against this server; its exit status. */

@@ -70,9 +70,3 @@ sim_jobs() {
     "$decode" "$f" 2>/dev/null | grep -q ' packet ' && echo "$f"
   done
 }
-
-# The listing of a stream without offsets and status requests: the records
-# in order with every field and packet CRC, what the job itself sent.
-records() {
-  "$decode" "$1" 2>/dev/null | grep -v -e ' DLE EOT ' -e '^summary:' | cut -c11-
-}

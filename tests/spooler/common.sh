@@ -132,13 +132,23 @@ start_sim() {
   printf -v "$port_var" '%s' "$port"
 }
 
-# Ends the simulated printer NAME.
+# Ends the simulated printer NAME. Its process id leaves the list that the
+# clean-up ends: once reaped, the number may soon be another process's.
 stop_sim() {
-  local pid_var="$1_pid"
+  local pid_var="$1_pid" pid left=()
   [ -n "${!pid_var:-}" ] || return 0
   kill "${!pid_var}" 2>/dev/null
   wait "${!pid_var}" 2>/dev/null
+  for pid in "${pids[@]}"; do
+    [ "$pid" = "${!pid_var}" ] || left+=("$pid")
+  done
+  pids=(${left[@]+"${left[@]}"})
   printf -v "$pid_var" '%s' ""
+}
+
+# The newest job stream that the simulated printer NAME wrote.
+last_stream() {
+  ls "$work/$1"/out/job-*.prn 2>/dev/null | tail -n 1
 }
 
 # Submits a print job and prints its job id.
@@ -166,6 +176,12 @@ stream_records() {
       sub(/^[0-9A-F]+ +[a-z]+ +/, ""); sub(/ \(kind.*|:.*|  \[.*/, ""); print }' | paste -sd'|'
 }
 
+# The listing of a stream without offsets and status requests: the records
+# in order with every field and packet CRC, what the job itself sent.
+records() {
+  "$decode" "$1" 2>/dev/null | grep -v -e ' DLE EOT ' -e '^summary:' | cut -c11-
+}
+
 # Checks a printer stream: its records in order, and fields of the decoder's
 # summary line (each "name=value" must be there as given).
 expect_stream() {
@@ -185,6 +201,21 @@ expect_stream() {
     esac
   done
   [ -z "$missing" ] || fail "$label: expected$missing in\n  $summary"
+}
+
+# Waits until QUEUE's printer-state-reasons holds (or, with "absent", no
+# longer holds) REASON, SECONDS at most; false when it did not come to pass.
+wait_reason() {
+  local queue="$1" reason="$2" want="$3" seconds="$4" reasons
+  for _ in $(seq $((seconds * 10))); do
+    reasons=",$("$sandbox" printer-reasons "$work/cupsd" "$queue"),"
+    case "$reasons" in
+      *",$reason,"*) [ "$want" = present ] && return 0 ;;
+      *) [ "$want" = absent ] && return 0 ;;
+    esac
+    sleep 0.1
+  done
+  return 1
 }
 
 # The names of the PPD files in a folder, sorted, one a line.

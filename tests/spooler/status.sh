@@ -12,30 +12,10 @@ filter="$1" ppds="$2" decode="$3" models="$4" simulator="$5" source="$6"
 sandbox="$source/tools/cupsd-sandbox"
 . "$(dirname "$0")/common.sh"
 
-# Waits until the queue's printer-state-reasons holds (or, with "absent", no
-# longer holds) reason, SECONDS at most; false when it did not come to pass.
-wait_reason() {
-  local reason="$1" want="$2" seconds="$3" reasons
-  for _ in $(seq $((seconds * 10))); do
-    reasons=",$("$sandbox" printer-reasons "$work/cupsd" sim),"
-    case "$reasons" in
-      *",$reason,"*) [ "$want" = present ] && return 0 ;;
-      *) [ "$want" = absent ] && return 0 ;;
-    esac
-    sleep 0.1
-  done
-  return 1
-}
-
-# The newest job stream the simulator wrote.
-last_stream() {
-  ls "$work"/printer/out/job-*.prn 2>/dev/null | tail -n 1
-}
-
 # Checks that the simulator's last stream is the whole receipt job.
 expect_whole() {
   local label="$1" out
-  out=$(last_stream)
+  out=$(last_stream printer)
   [ -n "$out" ] || { fail "$label: the printer got no job"; return; }
   summary=$("$decode" --quiet "$out" 2>&1)
   for field in page_headers=1 bitmaps=1 crc_errors=0 unknown_bytes=0 problems=0 stop_offset=-1; do
@@ -51,11 +31,11 @@ condition_during_job() {
   local condition="$1" reason="$2" id state
   echo "$condition" > "$work/printer/state"
   id=$(submit sim "$work/receipt.pdf")
-  wait_reason "$reason" present 60 || fail "$condition: $reason never showed: $("$sandbox" printer-reasons "$work/cupsd" sim)"
+  wait_reason sim "$reason" present 60 || fail "$condition: $reason never showed: $("$sandbox" printer-reasons "$work/cupsd" sim)"
   state=$("$sandbox" job-state "$work/cupsd" "$id")
   [ "$state" = processing ] || fail "$condition: the job is $state while the printer cannot print"
   echo ready > "$work/printer/state"
-  wait_reason "$reason" absent 30 || fail "$condition: $reason stayed after the printer became ready"
+  wait_reason sim "$reason" absent 30 || fail "$condition: $reason stayed after the printer became ready"
   state=$("$sandbox" wait-job "$work/cupsd" "$id" 60) || true
   [ "$state" = completed ] || fail "$condition: the job ended $state"
   expect_whole "$condition"
@@ -85,7 +65,7 @@ lpadmin -p sim -E -v "socket://127.0.0.1:$printer_port" -m ovik-tern-80a.ppd 2>/
 # A ready printer: the job is whole, the printer was asked and answered.
 timed_job "ready printer"
 expect_whole "ready printer"
-[ "$("$decode" "$(last_stream)" | grep -c 'DLE EOT')" -gt 0 ] || fail "ready printer: no status request reached it"
+[ "$("$decode" "$(last_stream printer)" | grep -c 'DLE EOT')" -gt 0 ] || fail "ready printer: no status request reached it"
 
 condition_during_job paper-out media-empty-error
 condition_during_job cover-open cover-open-error
