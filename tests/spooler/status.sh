@@ -60,7 +60,7 @@ begin status 300
 start_cupsd --filter "$filter" --ppds "$ppds"
 make_documents 1 "$source/samples/receipt.ps"
 start_sim printer
-lpadmin -p sim -E -v "socket://127.0.0.1:$printer_port" -m ovik-tern-80a.ppd 2>/dev/null || fail "lpadmin socket:// failed"
+lpadmin -p sim -E -v "socket://127.0.0.1:$printer_port/?snmp=false" -m ovik-tern-80a.ppd 2>/dev/null || fail "lpadmin socket:// failed"
 
 # A ready printer: the job is whole, the printer was asked and answered.
 timed_job "ready printer"
