@@ -218,6 +218,10 @@ void ovik_app_registry_remove(printer_state *st);
 
 /* ---------- web pages (web.cpp) ---------- */
 
+/* True when DNS-SD can be browsed: the Avahi daemon runs (PAPPL 1.3.1's
+ * DNS-SD browser aborts the process without it). */
+bool ovik_app_dnssd_available();
+
 /* Adds our pages (Add Printer without DNS-SD) to the system. */
 void ovik_app_add_pages(pappl_system_t *system);
 

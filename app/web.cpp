@@ -18,10 +18,10 @@
 
 #include "ovik_app.h"
 
-namespace {
+namespace {} // namespace
 
 /* True when the Avahi daemon takes connections on its socket. */
-bool avahi_running()
+bool ovik_app_dnssd_available()
 {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0)
@@ -33,6 +33,8 @@ bool avahi_running()
   close(fd);
   return ok;
 }
+
+namespace {
 
 struct device_list {
   pappl_client_t *client;
@@ -160,7 +162,7 @@ bool add_printer_page(pappl_client_t *client, void *data)
                         papplClientGetLocString(client, "Device"), papplClientGetLocString(client, "Select Device"));
   device_list found{client, device};
   pappl_devtype_t kinds = PAPPL_DEVTYPE_LOCAL;
-  if (avahi_running())
+  if (ovik_app_dnssd_available())
     kinds |= PAPPL_DEVTYPE_DNS_SD;
   papplDeviceList(kinds, list_device, &found, papplLogDevice, system);
   papplClientHTMLPrintf(client,
