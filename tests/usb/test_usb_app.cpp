@@ -231,7 +231,9 @@ TEST(UsbApp, DevicesListsTheUsbPrinters)
 TEST(UsbApp, PrintsAndShowsStatusOverUsb)
 {
   tern_on_usb t;
-  auto &[sim, bus, app, printer] = t;
+  auto &sim = t.sim;
+  auto &app = t.app;
+  auto &printer = t.printer;
   ASSERT_FALSE(printer.empty());
   print_receipt(app, sim, printer, "receipt over USB");
   EXPECT_GT(decode_stream(sim.jobs().back()).summary.commands, 0u);
@@ -250,7 +252,10 @@ TEST(UsbApp, PrintsAndShowsStatusOverUsb)
 TEST(UsbApp, JobWaitsForAnUnpluggedPrinter)
 {
   tern_on_usb t;
-  auto &[sim, bus, app, printer] = t;
+  auto &sim = t.sim;
+  auto &bus = t.bus;
+  auto &app = t.app;
+  auto &printer = t.printer;
   ASSERT_FALSE(printer.empty());
   bus.plug("OVK0001", "unplugged");
   std::thread sender([&] { print_receipt(app, sim, printer, "after the printer came back"); });
@@ -276,7 +281,10 @@ TEST(UsbApp, AFaultMidJobIsPrintedAgainWholeOnceThePrinterIsBack)
       {"stall", "Pipe error", 0},
   };
   tern_on_usb t;
-  auto &[sim, bus, app, printer] = t;
+  auto &sim = t.sim;
+  auto &bus = t.bus;
+  auto &app = t.app;
+  auto &printer = t.printer;
   ASSERT_FALSE(printer.empty());
   for (const fault_case &c : cases) {
     SCOPED_TRACE(c.state);
