@@ -39,9 +39,11 @@ webdriver() {
 }
 
 # Starts a browser session whose language is LANG; its path is left in s.
+# The browser resolves no name but localhost, so that nothing on a page
+# (PAPPL's configuration form embeds a map from the web) leaves loopback.
 start_browser() {
   local caps session
-  caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--window-size=1280,1400","--accept-lang='"$1"'","--user-data-dir='"$work/profile-$1"'"]}}}}'
+  caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--window-size=1280,1400","--accept-lang='"$1"'","--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1","--user-data-dir='"$work/profile-$1"'"]}}}}'
   session=$(webdriver POST /session "$caps" | grep -o '"sessionId":"[^"]*"' | cut -d'"' -f4)
   [ -n "$session" ] || { fail "no browser session:\n$(tail -5 "$work/chromedriver.log")"; exit 1; }
   s="/session/$session"
