@@ -8,6 +8,10 @@
  * printers on USB and the network printers DNS-SD finds (only while the
  * Avahi daemon runs), takes a network printer by its address, and a driver
  * by name or from the printer's IEEE 1284 ID.
+ *
+ * The header of every page shows our icon and the application's name; the
+ * words of all pages are in words.cpp, the printer's Printing Defaults and
+ * Media pages in pages.cpp.
  */
 #include <cerrno>
 #include <cstring>
@@ -193,9 +197,14 @@ bool add_printer_page(pappl_client_t *client, void *data)
 
 } // namespace
 
-/* Our pages, added before PAPPL adds its own at the start (PAPPL keeps the
- * first resource of a path). */
+/* Our pages, words and icon, added before PAPPL adds its own at the start
+ * (PAPPL keeps the first resource of a path), and the application's name
+ * beside the icon in every page's header. */
 void ovik_app_add_pages(pappl_system_t *system)
 {
   papplSystemAddResourceCallback(system, "/addprinter", "text/html", add_printer_page, system);
+  ovik_app_add_words(system);
+  papplSystemAddResourceData(system, "/favicon.png", "image/png", ovik_app_icon(1).data(), ovik_app_icon(1).size());
+  papplSystemAddResourceData(system, "/navicon.png", "image/png", ovik_app_icon(0).data(), ovik_app_icon(0).size());
+  papplSystemAddLink(system, "Ovik Printer Application", "/", PAPPL_LOPTIONS_NAVIGATION);
 }
