@@ -4,15 +4,16 @@
 # loopback. The printer's page shows its model and state, and its paper out
 # once the printer says so; "Print Test Page" prints the test receipt;
 # vendor options set on the Printing Defaults page become the printer's
-# defaults and the next job's settings. A screenshot of each page is kept
-# when a check fails.
+# defaults and the next job's settings; the Printer Tools page stores an
+# uploaded image as a logo, opens a drawer and deletes the logo. A
+# screenshot of each page is kept when a check fails.
 #
 #   web.sh APP SIM DECODE SOURCE_DIR
 set -u
 app="$1" simulator="$2" decode="$3" source="$4"
 . "$source/tests/app/common.sh"
-need chromium chromedriver curl ipptool
-begin web 200
+need chromium chromedriver curl ipptool gs
+begin web 230
 start_sim printer
 start_app
 app_cli add -d front -m ovik-tern-80a -v "socket://127.0.0.1:$printer_port" || fail "add refused"
@@ -30,7 +31,7 @@ webdriver() {
   curl -s -X "$1" -H 'Content-Type: application/json' ${3:+-d "$3"} "$wd$2"
 }
 
-caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--user-data-dir='"$work/profile"'"]}}}}'
+caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--window-size=1000,1900","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--user-data-dir='"$work/profile"'"]}}}}'
 session=$(webdriver POST /session "$caps" | grep -o '"sessionId":"[^"]*"' | cut -d'"' -f4)
 [ -n "$session" ] || { fail "no browser session:\n$(tail -5 "$work/chromedriver.log")"; exit 1; }
 s="/session/$session"
@@ -46,9 +47,11 @@ page_text() {
     sed 's/^{"value":"//; s/"}$//; s/\\n/\n/g'
 }
 
-# Saves a screenshot of the page as PNG.
+# Saves a screenshot of the page as PNG (also into OVIK_SCREENSHOT_DIR when
+# set, to look at the pages after a run that passed).
 screenshot() {
   webdriver GET "$s/screenshot" | sed 's/^{"value":"//; s/"}$//' | base64 -d > "$work/$1.png"
+  [ -z "${OVIK_SCREENSHOT_DIR:-}" ] || cp "$work/$1.png" "$OVIK_SCREENSHOT_DIR/"
 }
 
 # The id of the element a CSS selector finds.
@@ -57,11 +60,14 @@ element() {
     grep -o '"element-6066-11e4-a52e-4f735466cecf":"[^"]*"' | cut -d'"' -f4
 }
 
-# Clicks what a CSS selector finds.
+# Clicks what a CSS selector finds, scrolled to the middle of the window
+# first (at its bottom edge PAPPL's fixed footer would take the click).
 click() {
   local id
   id=$(element "$1")
   [ -n "$id" ] || { fail "no element $1"; return; }
+  webdriver POST "$s/execute/sync" \
+    "{\"script\":\"arguments[0].scrollIntoView({block: 'center'})\",\"args\":[{\"element-6066-11e4-a52e-4f735466cecf\":\"$id\"}]}" > /dev/null
   webdriver POST "$s/element/$id/click" '{}' > /dev/null
 }
 
@@ -137,6 +143,89 @@ case " $summary " in
   *" feed_rows=79 cuts_full=1 "*) ;;
   *) fail "the job after saving the defaults: $summary" ;;
 esac
+
+# Printer Tools: a PNG uploaded as logo 3, previewed with nothing stored,
+# then stored as exactly the image's dots and listed with its size; a file
+# that is no image refused in words with nothing stored; Open Drawer 1 a
+# connection of its own with the pulse alone; the logo deleted.
+cat > "$work/logo.ps" << 'END'
+%!PS
+newpath 10 10 moveto 180 0 rlineto 0 60 rlineto -180 0 rlineto closepath fill
+1 setgray newpath 60 25 moveto 80 0 rlineto 0 30 rlineto -80 0 rlineto closepath fill
+showpage
+END
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -g200x80 -o "$work/logo.png" "$work/logo.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r72 -g200x80 -o "$work/logo.pbm" "$work/logo.ps"
+printf 'not an image\n' > "$work/notes.png"
+stored="$work/printer/memory/nv-3032.pbm"
+
+# The printer's connections that carried more than status requests, in order.
+tool_streams() {
+  local f
+  for f in "$work/printer"/out/*.prn; do
+    [ -e "$f" ] && [ -n "$(records "$f")" ] && echo "$f"
+  done
+}
+
+# Uploads FILE as logo NUMBER with the button ACTION (preview or store-logo).
+upload_logo() {
+  local id
+  open_page /front/tools
+  id=$(element "input[name='image']")
+  webdriver POST "$s/element/$id/value" "{\"text\":\"$1\"}" > /dev/null
+  click "select[name='number'] option[value='$2']"
+  click "button[value='$3']"
+}
+
+open_page /front
+click "a[href='/front/tools']"
+expect_text "Model ID 0x01, firmware 1.0.0" tools-page
+expect_text "The printer holds no stored graphics." tools-page
+upload_logo "$work/logo.png" 3 preview
+expect_text "Logo 3 would be 200 x 60 dots, as shown below; nothing has been sent." tools-preview
+[ -n "$(element "img[alt='logo preview']")" ] || fail "the preview shows no image"
+screenshot tools-preview
+[ ! -e "$stored" ] || fail "Preview stored the logo"
+
+upload_logo "$work/logo.png" 3 store-logo
+expect_text "Logo 3 stored in the printer: 200 x 60 dots." tools-stored
+expect_text "200 x 60 dots" tools-stored
+screenshot tools-stored
+if [ ! -f "$stored" ]; then
+  fail "Store Logo: no graphic with the key codes of logo-index 3 in the printer"
+else
+  pbm_data "$stored" | content_rows 25 > "$work/stored.rows"
+  tail -c $((25 * 80)) "$work/logo.pbm" | content_rows 25 > "$work/image.rows" # after its header and comment
+  [ "$(wc -l < "$work/stored.rows")" -eq 60 ] && cmp -s "$work/stored.rows" "$work/image.rows" ||
+    fail "the stored logo ($(wc -l < "$work/stored.rows") rows) is not the image's dots"
+fi
+
+before=$(tool_streams | wc -l)
+upload_logo "$work/notes.png" 4 store-logo
+expect_text "The file is not a PNG or JPEG image." tools-refused
+screenshot tools-refused
+for f in $(tool_streams | tail -n +$((before + 1))); do
+  "$decode" "$f" | grep -q 'define NV graphics' && fail "a refused image was sent: $f"
+done
+[ "$(ls "$work/printer/memory")" = nv-3032.pbm ] || fail "a refused image changed the memory: $(ls "$work/printer/memory")"
+
+before=$(tool_streams | wc -l)
+click "input[value='Open Drawer 1']"
+expect_text "Drawer 1 opened." tools-drawer
+for _ in $(seq 50); do [ "$(tool_streams | wc -l)" -ge $((before + 2)) ] && break; sleep 0.1; done
+sleep 0.5
+mapfile -t new < <(tool_streams | tail -n +$((before + 1)))
+if [ "${#new[@]}" -ne 2 ]; then
+  fail "Open Drawer 1: ${#new[@]} connections, not the pulse's and the page's look"
+else
+  [ "$(hex_of "${new[0]}")" = "1b 70 00 50 50" ] || fail "Open Drawer 1 sent $(hex_of "${new[0]}")"
+  "$decode" --quiet "${new[1]}" 2>&1 | grep -q ' pulses=0 ' || fail "the page's look pulsed a drawer"
+fi
+
+click "#logos input[value='Delete']"
+expect_text "Logo 3 deleted." tools-deleted
+expect_text "The printer holds no stored graphics." tools-deleted
+[ ! -e "$stored" ] || fail "Delete left logo 3 in the printer"
 
 # Paper out shows on the printer's page, and goes when paper is loaded.
 echo paper-out > "$work/printer/state"
