@@ -43,12 +43,6 @@ std::string driver_name(const char *model_name)
   return name;
 }
 
-/* The width in hundredths of millimetres that holds every dot of the head. */
-int width_hmm(int dots)
-{
-  return static_cast<int>(std::ceil(dots * 2540.0 / app_resolution));
-}
-
 /* The PWG media names of a model: one per PPD page size, then the custom
  * roll range. */
 std::vector<std::string> media_names(int dots)
@@ -59,23 +53,14 @@ std::vector<std::string> media_names(int dots)
   const int *lengths = ovik_page_lengths_mm(&count, nullptr);
   for (size_t i = 0; i < count; i++) {
     snprintf(name, sizeof name, "%dx%dmm", ovik_roll_mm(dots), lengths[i]);
-    pwgFormatSizeName(keyword, sizeof keyword, "om", name, width_hmm(dots), lengths[i] * 100, "mm");
+    pwgFormatSizeName(keyword, sizeof keyword, "om", name, ovik_app_width_hmm(dots), lengths[i] * 100, "mm");
     names.emplace_back(keyword);
   }
-  pwgFormatSizeName(keyword, sizeof keyword, "roll", "max", width_hmm(dots), lengths[count - 1] * 100, "mm");
+  pwgFormatSizeName(keyword, sizeof keyword, "roll", "max", ovik_app_width_hmm(dots), lengths[count - 1] * 100, "mm");
   names.emplace_back(keyword);
   pwgFormatSizeName(keyword, sizeof keyword, "roll", "min", custom_min, custom_min, "mm");
   names.emplace_back(keyword);
   return names;
-}
-
-/* The driver of a name, or NULL. */
-const model_driver *find_driver(const char *name)
-{
-  for (const model_driver &d : model_drivers)
-    if (name && d.name == name)
-      return &d;
-  return nullptr;
 }
 
 /* What kind of printer a catalogue row describes: its category word. */
@@ -117,6 +102,7 @@ void ovik_app_create_cb(pappl_printer_t *printer, void *)
   st->printer = printer;
   ovik_app_add_tools_page(printer);
   ovik_app_registry_add(st);
+  ovik_app_add_printer_pages(printer);
   ovik_app_monitor_start(*st);
   if (papplSystemIsRunning(papplPrinterGetSystem(printer))) {
     time_t created = time(nullptr);
@@ -231,6 +217,21 @@ void add_vendor_attrs(ipp_t *attrs, const ovik_keyword &row)
 
 /* ---------- entry points ---------- */
 
+/* The driver of a name, or NULL. */
+const model_driver *ovik_app_driver(const char *name)
+{
+  for (const model_driver &d : model_drivers)
+    if (name && d.name == name)
+      return &d;
+  return nullptr;
+}
+
+/* The width in hundredths of millimetres that holds every dot of the head. */
+int ovik_app_width_hmm(int dots)
+{
+  return static_cast<int>(std::ceil(dots * 2540.0 / app_resolution));
+}
+
 /* The density of a darkness: nine steps, the printer's darkness moved by
  * the job's; the lowest step (0 %) leaves the printer's own setting (-1),
  * the others are density levels 0 to 7. */
@@ -265,7 +266,7 @@ pappl_pr_driver_t *ovik_app_drivers(int *count)
   if (model_drivers.empty()) {
     model_drivers.reserve(OVIK_MODEL_COUNT);
     for (const ovik_model_brief &row : model_brief_table) {
-      if (row.width_dots <= 0 || !row.name || !*row.name || find_driver(driver_name(row.name).c_str()))
+      if (row.width_dots <= 0 || !row.name || !*row.name || ovik_app_driver(driver_name(row.name).c_str()))
         continue;
       model_driver d;
       d.row = &row;
@@ -310,7 +311,7 @@ const char *ovik_app_autoadd_cb(const char *, const char *, const char *device_i
 bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const char *, const char *,
                         pappl_pr_driver_data_t *data, ipp_t **attrs, void *)
 {
-  const model_driver *d = find_driver(driver_name);
+  const model_driver *d = ovik_app_driver(driver_name);
   if (!d) {
     papplLog(system, PAPPL_LOGLEVEL_ERROR, "No driver named '%s'.", driver_name);
     return false;
@@ -374,7 +375,7 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
   const int *lengths = ovik_page_lengths_mm(&count_lengths, &default_length);
   size_t default_index = static_cast<size_t>(std::find(lengths, lengths + count_lengths, default_length) - lengths);
   snprintf(m.size_name, sizeof m.size_name, "%s", d->media[default_index].c_str());
-  m.size_width = width_hmm(d->row->width_dots);
+  m.size_width = ovik_app_width_hmm(d->row->width_dots);
   m.size_length = default_length * 100;
   snprintf(m.source, sizeof m.source, "main-roll");
   snprintf(m.type, sizeof m.type, "%s", data->type[0]);
@@ -385,6 +386,12 @@ bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const c
   data->darkness_supported = darkness_steps;
   data->darkness_configured = 0;
   data->darkness_default = 0;
+
+  // Our icon, small, medium and large.
+  for (int i = 0; i < 3; i++) {
+    data->icons[i].data = ovik_app_icon(i).data();
+    data->icons[i].datalen = ovik_app_icon(i).size();
+  }
 
   data->identify_supported = PAPPL_IDENTIFY_ACTIONS_SOUND;
   data->identify_default = PAPPL_IDENTIFY_ACTIONS_SOUND;

@@ -53,17 +53,6 @@ struct ipp_source {
   std::string refused; /* a value out of its range, in words */
 };
 
-/* The value text of a choice's IPP keyword, or the number itself. */
-const char *choice_value(const ovik_keyword &row, const char *ipp_value)
-{
-  if (row.ipp_integer)
-    return ipp_value;
-  for (int i = 0; i < row.num_choices; i++)
-    if (row.choices[i].ipp && std::strcmp(row.choices[i].ipp, ipp_value) == 0)
-      return row.choices[i].value;
-  return nullptr;
-}
-
 /* The PPD name of the job's media: the model's own sizes by the name the
  * PPD gives them, others by their dimensions. */
 std::string page_size_name(const ipp_source &src)
@@ -129,7 +118,7 @@ const char *ipp_value(void *context, const ovik_keyword *row, char *buffer, size
     if (!v && attr && ippAttributeString(attr, text, sizeof text) > 0)
       v = text;
     if (v) {
-      value = choice_value(*row, v);
+      value = ovik_keyword_value_of_ipp(row, v);
       if (!value || !ovik_keyword_accepts(row, value)) {
         if (src.refused.empty())
           src.refused = std::string(from_job ? "The job's " : "The printer's default ") + row->ipp_name + " (" + v +

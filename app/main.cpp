@@ -11,17 +11,52 @@
  * runs is ours (system.cpp), the drivers are in driver.cpp and a job's way
  * to the printer in job.cpp.
  */
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "ovik_app.h"
 
+namespace {
+
+/* One device found by the devices sub-command: its URI, with -o verbose
+ * its description and IEEE 1284 ID. */
+bool show_device(const char *info, const char *uri, const char *device_id, void *verbose)
+{
+  puts(uri);
+  if (verbose && info)
+    printf("    %s\n", info);
+  if (verbose && device_id)
+    printf("    %s\n", device_id);
+  return false;
+}
+
+/* The devices sub-command, as PAPPL's, but without DNS-SD when the Avahi
+ * daemon is not running (PAPPL 1.3.1's _papplMainloopShowDevices browses it
+ * anyway and aborts on an assertion). */
+int show_devices(const std::vector<std::string> &words)
+{
+  bool verbose = false;
+  for (size_t i = 2; i + 1 < words.size(); i++)
+    if (words[i] == "-o" && words[i + 1].rfind("verbose", 0) == 0)
+      verbose = true;
+  pappl_devtype_t kinds = PAPPL_DEVTYPE_ALL;
+  if (!ovik_app_dnssd_available())
+    kinds &= ~PAPPL_DEVTYPE_DNS_SD;
+  papplDeviceList(kinds, show_device, verbose ? &verbose : nullptr, nullptr, nullptr);
+  return 0;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
   // PAPPL 1.3.1's main loop keeps "-n COPIES" as an option no request
   // carries (num-copies): it is handed on as the copies attribute.
   std::vector<std::string> words(argv, argv + argc);
+  if (words.size() >= 2 && words[1] == "devices")
+    return show_devices(words);
   for (size_t i = 1; i + 1 < words.size(); i++)
     if (words[i] == "-n") {
       words[i] = "-o";

@@ -219,7 +219,7 @@ void ovik_app_show_conditions(printer_state &st, unsigned conditions, bool answe
   papplPrinterSetReasons(st.printer, now, managed & ~now);
   pappl_supply_t supply{};
   supply.color = PAPPL_SUPPLY_COLOR_NO_COLOR;
-  snprintf(supply.description, sizeof supply.description, "Paper roll");
+  snprintf(supply.description, sizeof supply.description, "%s", paper_roll_name);
   supply.is_consumed = true;
   supply.level = !answered                                ? -1
                  : (conditions & OVIK_STATUS_MEDIA_EMPTY) ? 0

@@ -11,6 +11,9 @@
  *   port.cpp      the way to the printer: writes, replies with a deadline
  *   monitor.cpp   the printer's condition between jobs, shown as its state
  *   web.cpp       the web pages of our own
+ *   pages.cpp     the printer's Printing Defaults and Media pages, in words
+ *   words.cpp     what the pages say, in English and Chinese
+ *   icon.cpp      the application's icon
  *   tools.cpp     the printer tools: logos, drawers, beeper, what the printer is
  *   toolspage.cpp their web page
  *   toolsipp.cpp  their IPP operation and the tools sub-command
@@ -24,6 +27,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -60,6 +64,74 @@ constexpr const char *spooled_urf_format = "application/vnd.ovik-apple-raster";
 
 /* The drivers, one per catalogue model name that has a print width; static. */
 pappl_pr_driver_t *ovik_app_drivers(int *count);
+
+/* The driver of a name, or NULL. */
+const model_driver *ovik_app_driver(const char *name);
+
+/* The width in hundredths of millimetres that holds every dot of a print
+ * head: the width of the model's media. */
+int ovik_app_width_hmm(int dots);
+
+/* The IPP attribute that carries a job keyword: its vendor attribute, else
+ * the standard one; NULL for none. */
+inline const char *ovik_app_ipp_name(const ovik_keyword &row)
+{
+  return row.ipp_name ? row.ipp_name : row.ipp_standard;
+}
+
+/* A choice's value over IPP: its keyword, or the number of an integer keyword. */
+inline const char *ovik_app_ipp_value(const ovik_keyword &row, const ovik_choice &c)
+{
+  return c.ipp && !row.ipp_integer ? c.ipp : c.value;
+}
+
+/* The label of a PPD group ("Cutting/Feed and Cut": "Feed and Cut"). */
+inline std::string ovik_app_group_label(const char *group)
+{
+  const char *slash = std::strchr(group, '/');
+  return slash ? slash + 1 : group;
+}
+
+/* PAPPL's enumerations and their IPP keywords (the state file, the web pages). */
+struct keyword_bit {
+  unsigned bit;
+  const char *keyword;
+};
+inline constexpr keyword_bit content_keywords[] = {{PAPPL_CONTENT_AUTO, "auto"},
+                                                   {PAPPL_CONTENT_GRAPHIC, "graphic"},
+                                                   {PAPPL_CONTENT_PHOTO, "photo"},
+                                                   {PAPPL_CONTENT_TEXT, "text"},
+                                                   {PAPPL_CONTENT_TEXT_AND_GRAPHIC, "text-and-graphic"}};
+inline constexpr keyword_bit scaling_keywords[] = {{PAPPL_SCALING_AUTO, "auto"},
+                                                   {PAPPL_SCALING_AUTO_FIT, "auto-fit"},
+                                                   {PAPPL_SCALING_FILL, "fill"},
+                                                   {PAPPL_SCALING_FIT, "fit"},
+                                                   {PAPPL_SCALING_NONE, "none"}};
+inline constexpr keyword_bit tracking_keywords[] = {{PAPPL_MEDIA_TRACKING_CONTINUOUS, "continuous"},
+                                                    {PAPPL_MEDIA_TRACKING_GAP, "gap"},
+                                                    {PAPPL_MEDIA_TRACKING_MARK, "mark"},
+                                                    {PAPPL_MEDIA_TRACKING_WEB, "web"}};
+
+/* The keyword of one value, or the keywords of the bits of a set, joined by commas. */
+template <size_t N>
+std::string keywords(const keyword_bit (&table)[N], unsigned value, bool set)
+{
+  std::string text;
+  for (const keyword_bit &k : table)
+    if (set ? (value & k.bit) != 0 : value == k.bit)
+      text += (text.empty() ? "" : ",") + std::string(k.keyword);
+  return text;
+}
+
+/* The row of a keyword, or NULL. */
+template <size_t N>
+const keyword_bit *keyword_row(const keyword_bit (&table)[N], const char *keyword)
+{
+  for (const keyword_bit &k : table)
+    if (keyword && std::strcmp(k.keyword, keyword) == 0)
+      return &k;
+  return nullptr;
+}
 
 /* Fills the driver data of a printer from its model's catalogue row. */
 bool ovik_app_driver_cb(pappl_system_t *system, const char *driver_name, const char *device_uri, const char *device_id,
@@ -138,6 +210,10 @@ void ovik_app_forget(printer_state &st);
 
 /* The driver state of a printer, or NULL. */
 printer_state *ovik_app_state(pappl_printer_t *printer);
+
+/* The name of the paper roll among the printer's supplies (a key of the
+ * pages' words). */
+constexpr const char *paper_roll_name = "Paper roll";
 
 /* Shows conditions as the printer's state: printer-state-reasons (for the
  * ones the status queries decide) and the paper roll's supply level;
@@ -248,10 +324,28 @@ bool ovik_app_resume_cb(pappl_system_t *system, void *data);
 void ovik_app_registry_add(printer_state *st);
 void ovik_app_registry_remove(printer_state *st);
 
-/* ---------- web pages (web.cpp) ---------- */
+/* ---------- web pages (web.cpp, pages.cpp, words.cpp, icon.cpp) ---------- */
 
-/* Adds our pages (Add Printer without DNS-SD) to the system. */
+/* True when DNS-SD can be browsed: the Avahi daemon runs (PAPPL 1.3.1's
+ * DNS-SD browser aborts the process without it). */
+bool ovik_app_dnssd_available();
+
+/* Adds our pages (Add Printer without DNS-SD), the pages' words, our icon
+ * and the application's name in the header to the system. */
 void ovik_app_add_pages(pappl_system_t *system);
+
+/* Puts a printer's Printing Defaults and Media pages in place of PAPPL's:
+ * from the printer's creation callback, before PAPPL adds its own (it
+ * keeps the first resource of a path). */
+void ovik_app_add_printer_pages(pappl_printer_t *printer);
+
+/* Adds the words of the pages, English and Chinese, to the system's
+ * localizations (and the strings files as /en.strings and /zh.strings). */
+void ovik_app_add_words(pappl_system_t *system);
+
+/* The application's icon as PNG data: 0 small (48 px), 1 medium (128 px),
+ * 2 large (512 px); static, made once. */
+const std::vector<unsigned char> &ovik_app_icon(int size_index);
 
 /* ---------- printer tools (tools.cpp, toolspage.cpp, toolsipp.cpp) ---------- */
 

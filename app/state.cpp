@@ -50,11 +50,8 @@ std::mutex registry_lock;
 std::condition_variable registry_changed;
 std::vector<printer_state *> registry;
 
-/* Keywords of PAPPL's enums as the state file carries them. */
-struct keyword_bit {
-  unsigned bit;
-  const char *keyword;
-};
+/* Keywords of PAPPL's enums as the state file carries them (beside those
+ * of ovik_app.h). */
 constexpr keyword_bit identify_actions[] = {{PAPPL_IDENTIFY_ACTIONS_DISPLAY, "display"},
                                             {PAPPL_IDENTIFY_ACTIONS_FLASH, "flash"},
                                             {PAPPL_IDENTIFY_ACTIONS_SOUND, "sound"},
@@ -65,34 +62,9 @@ constexpr keyword_bit color_modes[] = {{PAPPL_COLOR_MODE_AUTO, "auto"},
                                        {PAPPL_COLOR_MODE_COLOR, "color"},
                                        {PAPPL_COLOR_MODE_MONOCHROME, "monochrome"},
                                        {PAPPL_COLOR_MODE_PROCESS_MONOCHROME, "process-monochrome"}};
-constexpr keyword_bit contents[] = {{PAPPL_CONTENT_AUTO, "auto"},
-                                    {PAPPL_CONTENT_GRAPHIC, "graphic"},
-                                    {PAPPL_CONTENT_PHOTO, "photo"},
-                                    {PAPPL_CONTENT_TEXT, "text"},
-                                    {PAPPL_CONTENT_TEXT_AND_GRAPHIC, "text-and-graphic"}};
-constexpr keyword_bit scalings[] = {{PAPPL_SCALING_AUTO, "auto"},
-                                    {PAPPL_SCALING_AUTO_FIT, "auto-fit"},
-                                    {PAPPL_SCALING_FILL, "fill"},
-                                    {PAPPL_SCALING_FIT, "fit"},
-                                    {PAPPL_SCALING_NONE, "none"}};
 constexpr keyword_bit sides[] = {{PAPPL_SIDES_ONE_SIDED, "one-sided"},
                                  {PAPPL_SIDES_TWO_SIDED_LONG_EDGE, "two-sided-long-edge"},
                                  {PAPPL_SIDES_TWO_SIDED_SHORT_EDGE, "two-sided-short-edge"}};
-constexpr keyword_bit trackings[] = {{PAPPL_MEDIA_TRACKING_CONTINUOUS, "continuous"},
-                                     {PAPPL_MEDIA_TRACKING_GAP, "gap"},
-                                     {PAPPL_MEDIA_TRACKING_MARK, "mark"},
-                                     {PAPPL_MEDIA_TRACKING_WEB, "web"}};
-
-/* The keyword of one value, or the keywords of the bits of a set, joined by commas. */
-template <size_t N>
-std::string keywords(const keyword_bit (&table)[N], unsigned value, bool set)
-{
-  std::string text;
-  for (const keyword_bit &k : table)
-    if (set ? (value & k.bit) != 0 : value == k.bit)
-      text += (text.empty() ? "" : ",") + std::string(k.keyword);
-  return text;
-}
 
 /* The attributes of a job the state keeps beyond those it was created with. */
 constexpr const char *job_extras[] = {"document-format",
@@ -166,7 +138,7 @@ struct state_writer {
     add("top", m.top_margin);
     add("top-offset", m.top_offset);
     if (m.tracking)
-      pairs.emplace_back("tracking", keywords(trackings, m.tracking, false));
+      pairs.emplace_back("tracking", keywords(tracking_keywords, m.tracking, false));
     if (m.type[0])
       pairs.emplace_back("type", m.type);
     options(name, pairs);
@@ -299,13 +271,13 @@ void save_printer(state_writer &w, pappl_printer_t *p)
   if (d.color_default)
     w.line("print-color-mode-default", keywords(color_modes, d.color_default, false));
   if (d.content_default)
-    w.line("print-content-optimize-default", keywords(contents, d.content_default, false));
+    w.line("print-content-optimize-default", keywords(content_keywords, d.content_default, false));
   if (d.darkness_default)
     w.number("print-darkness-default", d.darkness_default);
   if (d.quality_default)
     w.line("print-quality-default", ippEnumString("print-quality", d.quality_default));
   if (d.scaling_default)
-    w.line("print-scaling-default", keywords(scalings, d.scaling_default, false));
+    w.line("print-scaling-default", keywords(scaling_keywords, d.scaling_default, false));
   if (d.darkness_configured)
     w.number("printer-darkness-configured", d.darkness_configured);
   if (d.sides_default)

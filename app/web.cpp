@@ -8,6 +8,10 @@
  * printers on USB and the network printers DNS-SD finds (only while the
  * Avahi daemon runs), takes a network printer by its address, and a driver
  * by name or from the printer's IEEE 1284 ID.
+ *
+ * The header of every page shows our icon and the application's name; the
+ * words of all pages are in words.cpp, the printer's Printing Defaults and
+ * Media pages in pages.cpp.
  */
 #include <cerrno>
 #include <cstring>
@@ -18,10 +22,10 @@
 
 #include "ovik_app.h"
 
-namespace {
+namespace {} // namespace
 
 /* True when the Avahi daemon takes connections on its socket. */
-bool avahi_running()
+bool ovik_app_dnssd_available()
 {
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0)
@@ -33,6 +37,8 @@ bool avahi_running()
   close(fd);
   return ok;
 }
+
+namespace {
 
 struct device_list {
   pappl_client_t *client;
@@ -160,7 +166,7 @@ bool add_printer_page(pappl_client_t *client, void *data)
                         papplClientGetLocString(client, "Device"), papplClientGetLocString(client, "Select Device"));
   device_list found{client, device};
   pappl_devtype_t kinds = PAPPL_DEVTYPE_LOCAL;
-  if (avahi_running())
+  if (ovik_app_dnssd_available())
     kinds |= PAPPL_DEVTYPE_DNS_SD;
   papplDeviceList(kinds, list_device, &found, papplLogDevice, system);
   papplClientHTMLPrintf(client,
@@ -191,9 +197,14 @@ bool add_printer_page(pappl_client_t *client, void *data)
 
 } // namespace
 
-/* Our pages, added before PAPPL adds its own at the start (PAPPL keeps the
- * first resource of a path). */
+/* Our pages, words and icon, added before PAPPL adds its own at the start
+ * (PAPPL keeps the first resource of a path), and the application's name
+ * beside the icon in every page's header. */
 void ovik_app_add_pages(pappl_system_t *system)
 {
   papplSystemAddResourceCallback(system, "/addprinter", "text/html", add_printer_page, system);
+  ovik_app_add_words(system);
+  papplSystemAddResourceData(system, "/favicon.png", "image/png", ovik_app_icon(1).data(), ovik_app_icon(1).size());
+  papplSystemAddResourceData(system, "/navicon.png", "image/png", ovik_app_icon(0).data(), ovik_app_icon(0).size());
+  papplSystemAddLink(system, "Ovik Printer Application", "/", PAPPL_LOPTIONS_NAVIGATION);
 }

@@ -16,6 +16,22 @@ constexpr int resolution = 203;
 constexpr int page_lengths[] = {100, 150, 210, 297, 1000, 3000};
 constexpr int default_length = 210;
 
+/* The rolls sold for a print width: 58 and 80 mm paper. */
+struct roll {
+  int width_dots;
+  int mm;
+};
+constexpr roll rolls[] = {{384, 58}, {576, 80}};
+
+/* The roll of a print width, or NULL for a width sold as no roll. */
+const roll *sold_roll(int width_dots)
+{
+  for (const roll &r : rolls)
+    if (r.width_dots == width_dots)
+      return &r;
+  return nullptr;
+}
+
 } // namespace
 
 /* "ovik-" and the model name's letters and digits in lower case, runs of
@@ -50,11 +66,15 @@ void ovik_driver_name(const char *model_name, char *out, size_t size)
 /* The 58 and 80 mm rolls by their print widths; else the width in millimetres. */
 int ovik_roll_mm(int width_dots)
 {
-  if (width_dots == 384)
-    return 58;
-  if (width_dots == 576)
-    return 80;
+  if (const roll *r = sold_roll(width_dots))
+    return r->mm;
   return static_cast<int>(width_dots * 25.4 / resolution + 0.5);
+}
+
+/* The 58 and 80 mm rolls as rolls; other widths by their size alone. */
+const char *ovik_page_size_format(int width_dots)
+{
+  return sold_roll(width_dots) ? "%d x %d mm roll" : "%d x %d mm";
 }
 
 /* Width in points with the four decimals the PPD files carry. */

@@ -162,6 +162,13 @@ double ovik_page_width_points(int width_dots);
 /* The page lengths offered for every model, in millimetres, and the default. */
 const int *ovik_page_lengths_mm(size_t *count, int *default_mm);
 
+/* The words for a page size of a print width: a printf format of two
+ * numbers, the roll's width (ovik_roll_mm) and the page length, both in
+ * millimetres: "%d x %d mm roll" for the 58 and 80 mm rolls, "%d x %d mm"
+ * for other widths. A front end that speaks another language translates the
+ * format. */
+const char *ovik_page_size_format(int width_dots);
+
 /* ---------- where a job's output goes ---------- */
 
 /* Message levels (exact values, not flags). */
@@ -233,6 +240,11 @@ int ovik_settings_build(dev_mode *settings, const char *model_name, const ovik_s
 /* True when a value text is one the keyword offers: one of its choices, or
  * for an IPP integer a number in min..max. */
 bool ovik_keyword_accepts(const ovik_keyword *row, const char *value);
+
+/* The value text of an IPP value of a keyword: the choice of that IPP
+ * keyword, or the number itself for an integer keyword; NULL for a keyword
+ * none of the choices has. */
+const char *ovik_keyword_value_of_ipp(const ovik_keyword *row, const char *ipp_value);
 
 /* Replaces every control character of a text from outside by '?', up to its
  * terminator or length bytes: a line break there would start a status line

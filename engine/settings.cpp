@@ -55,14 +55,14 @@ CHOICES(when_choices, {"0", "Never", "none"}, {"1", "At start of job", "job-star
 CHOICES(logo_choices, {"0", "No", "none"}, {"1", "At start of job", "job-start"}, {"2", "At end of job", "job-end"});
 CHOICES(drawer_choices, {"0", "Keep closed", "none"}, {"1", "Open at start of job", "job-start"},
         {"2", "Open at end of job", "job-end"});
-CHOICES(logo_index_choices, {"0", "Logo 0", nullptr}, {"1", "Logo 1", nullptr}, {"2", "Logo 2", nullptr},
-        {"3", "Logo 3", nullptr}, {"4", "Logo 4", nullptr}, {"5", "Logo 5", nullptr}, {"6", "Logo 6", nullptr},
-        {"7", "Logo 7", nullptr}, {"8", "Logo 8", nullptr}, {"9", "Logo 9", nullptr}, {"10", "Logo 10", nullptr});
+CHOICES(logo_index_choices, {"0", "0", nullptr}, {"1", "1", nullptr}, {"2", "2", nullptr}, {"3", "3", nullptr},
+        {"4", "4", nullptr}, {"5", "5", nullptr}, {"6", "6", nullptr}, {"7", "7", nullptr}, {"8", "8", nullptr},
+        {"9", "9", nullptr}, {"10", "10", nullptr});
 CHOICES(logo_align_choices, {"0", "Unchanged", "unchanged"}, {"1", "Left", "left"}, {"2", "Centre", "center"},
         {"3", "Right", "right"});
-CHOICES(zero_to_nine, {"0", "0", nullptr}, {"1", "1", nullptr}, {"2", "2", nullptr}, {"3", "3", nullptr},
-        {"4", "4", nullptr}, {"5", "5", nullptr}, {"6", "6", nullptr}, {"7", "7", nullptr}, {"8", "8", nullptr},
-        {"9", "9", nullptr});
+CHOICES(beep_times, {"0", "0 ms", nullptr}, {"1", "100 ms", nullptr}, {"2", "200 ms", nullptr},
+        {"3", "300 ms", nullptr}, {"4", "400 ms", nullptr}, {"5", "500 ms", nullptr}, {"6", "600 ms", nullptr},
+        {"7", "700 ms", nullptr}, {"8", "800 ms", nullptr}, {"9", "900 ms", nullptr});
 CHOICES(one_to_nine, {"1", "1", nullptr}, {"2", "2", nullptr}, {"3", "3", nullptr}, {"4", "4", nullptr},
         {"5", "5", nullptr}, {"6", "6", nullptr}, {"7", "7", nullptr}, {"8", "8", nullptr}, {"9", "9", nullptr});
 CHOICES(pulse_times, {"0", "0 ms", nullptr}, {"1", "100 ms", nullptr}, {"2", "200 ms", nullptr},
@@ -83,7 +83,7 @@ CHOICES(cut_length_choices, {"-1", "None", nullptr}, {"0", "0 mm", nullptr}, {"5
         {"40", "40 mm", nullptr});
 CHOICES(feed_length_choices, {"0", "None", nullptr}, {"5", "5 mm", nullptr}, {"10", "10 mm", nullptr},
         {"15", "15 mm", nullptr}, {"20", "20 mm", nullptr}, {"30", "30 mm", nullptr}, {"40", "40 mm", nullptr});
-CHOICES(density_choices, {"None", "Printer setting", nullptr}, {"0", "Level 0 (lightest)", nullptr},
+CHOICES(density_choices, {"None", "Printer's own setting", nullptr}, {"0", "Level 0 (lightest)", nullptr},
         {"1", "Level 1", nullptr}, {"2", "Level 2", nullptr}, {"3", "Level 3", nullptr}, {"4", "Level 4", nullptr},
         {"5", "Level 5", nullptr}, {"6", "Level 6", nullptr}, {"7", "Level 7 (darkest)", nullptr});
 #undef CHOICES
@@ -106,22 +106,24 @@ const ovik_keyword keyword_table[] = {
     {"PaperType", "Paper Type", general, nullptr, "0", LIST(paper_type_choices), 0, 0, 3, ovik_number, FIELD(papertype),
      "media-type"},
     {"PrintLogo", "Print Logo", logo, "print-logo", "0", LIST(logo_choices), 0, 0, 2, ovik_number, FIELD(printlogo)},
-    {"LogoIndex", "Logo", logo, "logo-index", "0", LIST(logo_index_choices), 1, 0, 10, ovik_number, FIELD(logoindex)},
+    {"LogoIndex", "Logo Number", logo, "logo-index", "0", LIST(logo_index_choices), 1, 0, 10, ovik_number,
+     FIELD(logoindex)},
     {"LogoAlign", "Logo Position", logo, "logo-align", "0", LIST(logo_align_choices), 0, 0, 3, ovik_number,
      FIELD(logoalign)},
     {"BeepControl", "Beep", beeper, "beep-control", "0", LIST(when_choices), 0, 0, 2, ovik_number, FIELD(beepcontrol)},
-    {"BeepDuration", "Beep Length", beeper, "beep-duration", "0", LIST(zero_to_nine), 1, 0, 9, ovik_number,
+    {"BeepDuration", "Beep Length", beeper, "beep-duration", "0", LIST(beep_times), 1, 0, 9, ovik_number,
      FIELD(beepduration)},
-    {"BeepInterval", "Pause Between Beeps", beeper, "beep-interval", "0", LIST(zero_to_nine), 1, 0, 9, ovik_number,
+    {"BeepInterval", "Pause Between Beeps", beeper, "beep-interval", "0", LIST(beep_times), 1, 0, 9, ovik_number,
      FIELD(beepinterval)},
-    {"BeepRepeat", "Beeps", beeper, "beep-repeat", "1", LIST(one_to_nine), 1, 1, 9, ovik_number, FIELD(beeptimes)},
+    {"BeepRepeat", "Number of Beeps", beeper, "beep-repeat", "1", LIST(one_to_nine), 1, 1, 9, ovik_number,
+     FIELD(beeptimes)},
     {"ExternalBeepControl", "External Buzzer", beeper, "external-beep-control", "0", LIST(when_choices), 0, 0, 2,
      ovik_number, FIELD(externalbeepcontrol)},
     {"ExternalBeepDuration", "Buzzer On Time", beeper, "external-beep-duration", "0", LIST(pulse_times), 1, 0, 5,
      ovik_number, FIELD(externalbeepduration)},
     {"ExternalBeepInterval", "Buzzer Off Time", beeper, "external-beep-interval", "0", LIST(pulse_times), 1, 0, 5,
      ovik_number, FIELD(externalbeepinterval)},
-    {"ExternalBeepRepeat", "Buzzer Pulses", beeper, "external-beep-repeat", "1", LIST(one_to_nine), 1, 1, 9,
+    {"ExternalBeepRepeat", "Number of Buzzer Pulses", beeper, "external-beep-repeat", "1", LIST(one_to_nine), 1, 1, 9,
      ovik_number, FIELD(externalbeeptimes)},
     {"Drawer1", "Cash Drawer 1", drawer, "drawer-1", "0", LIST(drawer_choices), 0, 0, 2, ovik_number, FIELD(drawer1)},
     {"Drawer2", "Cash Drawer 2", drawer, "drawer-2", "0", LIST(drawer_choices), 0, 0, 2, ovik_number, FIELD(drawer2)},
@@ -281,6 +283,19 @@ bool ovik_keyword_accepts(const ovik_keyword *row, const char *value)
   errno = 0;
   long long v = strtoll(value, &end, 10);
   return errno == 0 && *end == '\0' && v >= row->min && v <= row->max;
+}
+
+/* A choice by its IPP keyword, or the number of an integer keyword. */
+const char *ovik_keyword_value_of_ipp(const ovik_keyword *row, const char *ipp_value)
+{
+  if (!ipp_value)
+    return nullptr;
+  if (row->ipp_integer)
+    return ipp_value;
+  for (int i = 0; i < row->num_choices; i++)
+    if (row->choices[i].ipp && std::strcmp(row->choices[i].ipp, ipp_value) == 0)
+      return row->choices[i].value;
+  return nullptr;
 }
 
 /* Copies the identity, class and width of the named catalogue model. */

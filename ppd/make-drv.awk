@@ -17,13 +17,10 @@ BEGIN {
 NR == 1 { next }
 
 # One page size: the roll's width and a length, named as the printer
-# application names it (PWG "om_<name>_...").
-function media(dots, roll, w, length_mm, is_default,    name, label, l) {
+# application names it (PWG "om_<name>_..."), with the words the catalogue
+# listing gives it.
+function media(roll, w, length_mm, label, is_default,    name, l) {
   name = roll "x" length_mm "mm"
-  if (dots == 384 || dots == 576)
-    label = roll " mm roll, " length_mm " mm"
-  else
-    label = roll " mm wide, " length_mm " mm"
   l = sprintf("%.4f", length_mm * 72 / 25.4)
   printf "  %sCustomMedia \"%s/%s\" %s %s 0 0 0 0 \"<</PageSize[%s %s]/ImagingBBox null>>setpagedevice\" \"<</PageSize[%s %s]/ImagingBBox null>>setpagedevice\"\n", \
     (is_default ? "*" : ""), name, label, w, l, w, l, w, l
@@ -42,10 +39,11 @@ function media(dots, roll, w, length_mm, is_default,    name, label, l) {
   printf "  Attribute ShortNickName \"\" \"%s\"\n", name
   printf "  PCFileName \"%s.ppd\"\n", driver
   n = split($12, lengths, " ")
+  split($13, labels, "|")
   for (i = 1; i <= n; i++) {
     is_default = lengths[i] ~ /\*$/
     sub(/\*$/, "", lengths[i])
-    media(width, roll, points, lengths[i], is_default)
+    media(roll, points, lengths[i], labels[i], is_default)
   }
   print "}"
 }

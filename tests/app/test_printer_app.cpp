@@ -197,6 +197,33 @@ TEST(PrinterApp, ShowsThePrintersCondition)
   }
 }
 
+/* Every answer to Get-Printer-Attributes names each attribute once, however
+ * often it is asked: all of them, or the strings languages by name (PAPPL
+ * 1.3.1 adds printer-strings-languages-supported to the printer once more at
+ * each request while strings resources name a language). */
+TEST(PrinterApp, NamesEveryAttributeOnceInEveryAnswer)
+{
+  app_server app;
+  printer_sim sim;
+  ASSERT_TRUE(app.add("r80", "ovik-tern-80a", sim.uri()));
+  const std::vector<const char *> asked[] = {{}, {"printer-strings-languages-supported", "printer-strings-uri"}};
+  for (int round = 0; round < 3; round++)
+    for (const auto &names : asked) {
+      ipp_t *req = app.new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, "r80");
+      if (!names.empty())
+        ippAddStrings(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(names.size()),
+                      nullptr, names.data());
+      ipp_t *resp = app.request(req, "r80");
+      ASSERT_NE(resp, nullptr);
+      EXPECT_EQ(ippGetStatusCode(resp), IPP_STATUS_OK);
+      std::map<std::string, int> seen;
+      for (ipp_attribute_t *a = ippFirstAttribute(resp); a; a = ippNextAttribute(resp))
+        if (ippGetGroupTag(a) == IPP_TAG_PRINTER && ippGetName(a) && ++seen[ippGetName(a)] == 2)
+          ADD_FAILURE() << "round " << round << ": " << ippGetName(a) << " twice";
+      ippDelete(resp);
+    }
+}
+
 /* A job that finds the paper out waits with media-needed, sends nothing
  * meanwhile, and prints whole once paper is loaded. (PAPPL prints a raster
  * stream while it arrives, so the request itself waits too.) */

@@ -309,7 +309,9 @@ TEST(Copies, EveryCopyPrintsAndACancelStopsAtTheNext)
                  [](unsigned x, unsigned y) { return picture(x, y, 16, false, false); });
   std::string out;
   ASSERT_EQ(app.cli({"submit", "-d", "r80", "-n", "3", png}, &out), 0) << out;
-  int first = atoi(out.substr(out.find('-') + 1).c_str());
+  size_t named = out.find("r80-");
+  ASSERT_NE(named, std::string::npos) << out;
+  int first = atoi(out.c_str() + named + 4);
   EXPECT_EQ(app.finish("r80", first), "completed");
   ASSERT_TRUE(eventually([&] { return sim.jobs().size() == 1; }));
   EXPECT_EQ(decode_stream(sim.jobs()[0]).summary.bitmaps, 3u);

@@ -1,25 +1,34 @@
 #!/bin/bash
 # The application's web pages in a real browser, as a user sees and uses
 # them: headless Chromium driven over chromedriver's WebDriver interface on
-# loopback. The printer's page shows its model and state, and its paper out
-# once the printer says so; "Print Test Page" prints the test receipt;
-# vendor options set on the Printing Defaults page become the printer's
-# defaults and the next job's settings; the Printer Tools page stores an
-# uploaded image as a logo, opens a drawer and deletes the logo. A
-# screenshot of each page is kept when a check fails.
+# loopback, once in English and once in Chinese (the browser's language).
+# Every page says everything in words of the reader's language: no label, list
+# entry, heading or button is a raw keyword, a bare percentage or an inch
+# size, none is a bare number field on Printing Defaults, and in Chinese every
+# label is Chinese; every English text the application has is in its Chinese
+# strings too. The printer's page shows its model and state, and its paper
+# out in the words the application serves for it, with one full stop;
+# "Print Test Page" prints the test receipt; settings chosen on Printing
+# Defaults and Media become the printer's defaults and the next job's
+# settings; the Printer Tools page stores an uploaded image as a logo (its
+# preview first), refuses a file that is no image, opens a drawer with its
+# pulse alone and deletes the logo. A screenshot of every page in both languages is written to
+# $OVIK_WEB_SHOTS when it is set (else into the test's folder).
 #
 #   web.sh APP SIM DECODE SOURCE_DIR
 set -u
 app="$1" simulator="$2" decode="$3" source="$4"
 . "$source/tests/app/common.sh"
 need chromium chromedriver curl ipptool gs
-begin web 230
+begin web 330
+shots="${OVIK_WEB_SHOTS:-$work/shots}"
+mkdir -p "$shots"
 start_sim printer
 start_app
 app_cli add -d front -m ovik-tern-80a -v "socket://127.0.0.1:$printer_port" || fail "add refused"
 base="http://localhost:$app_port"
 
-# chromedriver on a loopback port, and one browser session.
+# chromedriver on a loopback port.
 driver_port=$(free_port)
 chromedriver --port="$driver_port" --allowed-ips=127.0.0.1 > "$work/chromedriver.log" 2>&1 &
 pids+=($!)
@@ -31,27 +40,41 @@ webdriver() {
   curl -s -X "$1" -H 'Content-Type: application/json' ${3:+-d "$3"} "$wd$2"
 }
 
-caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--window-size=1000,1900","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--user-data-dir='"$work/profile"'"]}}}}'
-session=$(webdriver POST /session "$caps" | grep -o '"sessionId":"[^"]*"' | cut -d'"' -f4)
-[ -n "$session" ] || { fail "no browser session:\n$(tail -5 "$work/chromedriver.log")"; exit 1; }
-s="/session/$session"
+# Starts a browser session whose language is LANG; its path is left in s.
+# The browser resolves no name but localhost, so that nothing on a page
+# (PAPPL's configuration form embeds a map from the web) leaves loopback.
+start_browser() {
+  local caps session
+  caps='{"capabilities":{"alwaysMatch":{"browserName":"chrome","goog:chromeOptions":{"binary":"/usr/bin/chromium","args":["--headless","--no-sandbox","--disable-gpu","--disable-quic","--no-first-run","--disable-background-networking","--disable-component-update","--disable-sync","--window-size=1280,1400","--accept-lang='"$1"'","--host-resolver-rules=MAP * ~NOTFOUND, EXCLUDE localhost, EXCLUDE 127.0.0.1","--user-data-dir='"$work/profile-$1"'"]}}}}'
+  session=$(webdriver POST /session "$caps" | grep -o '"sessionId":"[^"]*"' | cut -d'"' -f4)
+  [ -n "$session" ] || { fail "no browser session:\n$(tail -5 "$work/chromedriver.log")"; exit 1; }
+  s="/session/$session"
+}
 
 # Opens a page and waits for it to load.
 open_page() {
   webdriver POST "$s/url" "{\"url\":\"$base$1\"}" > /dev/null
 }
 
-# The text of the page as the browser renders it.
-page_text() {
-  webdriver POST "$s/execute/sync" '{"script":"return document.body.innerText","args":[]}' |
-    sed 's/^{"value":"//; s/"}$//; s/\\n/\n/g'
+# A text as a JSON string.
+json_string() {
+  printf '"%s"' "$(printf '%s' "$1" | sed 's/\\/\\\\/g; s/"/\\"/g' | sed ':a;N;$!ba;s/\n/\\n/g')"
 }
 
-# Saves a screenshot of the page as PNG (also into OVIK_SCREENSHOT_DIR when
-# set, to look at the pages after a run that passed).
+# Runs a script in the page (its arguments a JSON list); prints its value.
+run_script() {
+  webdriver POST "$s/execute/sync" "{\"script\":$(json_string "$1"),\"args\":${2:-[]}}" |
+    sed 's/^{"value":"//; s/"}$//; s/^{"value"://; s/}$//; s/\\n/\n/g'
+}
+
+# The text of the page as the browser renders it.
+page_text() {
+  run_script 'return document.body.innerText'
+}
+
+# Saves a screenshot of the page as PNG.
 screenshot() {
-  webdriver GET "$s/screenshot" | sed 's/^{"value":"//; s/"}$//' | base64 -d > "$work/$1.png"
-  [ -z "${OVIK_SCREENSHOT_DIR:-}" ] || cp "$work/$1.png" "$OVIK_SCREENSHOT_DIR/"
+  webdriver GET "$s/screenshot" | sed 's/^{"value":"//; s/"}$//' | base64 -d > "$shots/$1.png"
 }
 
 # The id of the element a CSS selector finds.
@@ -83,7 +106,7 @@ type_into() {
 # Checks that the page shows a text.
 expect_text() {
   page_text > "$work/page.txt"
-  grep -qF "$1" "$work/page.txt" || { screenshot "$2"; fail "$2: no \"$1\" in the page:\n$(head -40 "$work/page.txt")"; }
+  grep -qF "$1" "$work/page.txt" || { screenshot "failed-$2"; fail "$2: no \"$1\" in the page:\n$(head -40 "$work/page.txt")"; }
 }
 
 # A printer attribute as ipptool shows it.
@@ -92,12 +115,65 @@ printer_attr() {
   ipptool -c "$base/ipp/print/front" "$work/attr.test" 2>/dev/null | sed -n 2p
 }
 
+# The text of a key in one of the application's strings files (en, zh).
+strings_text() {
+  curl -s "$base/$1.strings" | sed -n "s/^\"$2\" = \"\(.*\)\";\$/\1/p"
+}
+
+# The texts a reader takes for words: labels, headings, list entries,
+# buttons, banners. Those that are not: raw keywords ("cut-mode",
+# "media-type.labels"), bare percentages, inch sizes; in Chinese (argument
+# true) also any label, heading or button without a Chinese character, but
+# numbers and the printer's own name.
+not_words='
+  const chinese = arguments[0], own = arguments[1];
+  const keyword = /^[a-z][a-z0-9]*([-.][a-z0-9]+)+:?$/, bare = /^[0-9]+ ?%$|[0-9]"/, han = /[\u4e00-\u9fff]/;
+  const bad = [];
+  for (const e of document.querySelectorAll("th, label, option, h1, h2, a.btn, span.active, input[type=submit], div.banner")) {
+    const t = (e.tagName == "INPUT" ? e.value : e.innerText).trim();
+    if (!t || own.includes(t.replace(/:$/, "")))
+      continue;
+    if (keyword.test(t) || bare.test(t) || (chinese && e.tagName != "OPTION" && !han.test(t) && !/^[0-9 .:]*$/.test(t)))
+      bad.push(e.tagName + ": " + t);
+  }
+  for (const e of document.querySelectorAll("form input[type=number]"))
+    if (location.pathname.endsWith("/printing"))
+      bad.push("a bare number field: " + e.name);
+  return bad.join(" | ");'
+
+# Every page in the session's language: words only, and a screenshot. Names
+# that are no words: the printer's, its model's, the application's; and
+# PAPPL's configuration form writes its button as "Save Changes" in every
+# language.
+check_pages() {
+  local lang="$1" chinese="$2" page name bad own
+  for page in / /front /front/printing /front/media /front/supplies /front/jobs /front/config /front/delete \
+    /front/cancelall /addprinter /config; do
+    name="$lang$(echo "$page" | tr / -)"
+    own='"front", "Ovik Tern 80A", "ovik-printer-app"'
+    case "$page" in */config) own="$own, \"Save Changes\"" ;; esac
+    open_page "$page"
+    screenshot "$name"
+    bad=$(run_script "$not_words" "[$chinese, [$own]]")
+    [ -z "$bad" ] || fail "$name: not in words: $bad"
+  done
+}
+
+# Every English text of the application has its Chinese.
+curl -s "$base/en.strings" | sed -n 's/^"\(.*\)" = ".*";$/\1/p' | sort > "$work/en.keys"
+curl -s "$base/zh.strings" | sed -n 's/^"\(.*\)" = ".*";$/\1/p' | sort > "$work/zh.keys"
+[ -s "$work/en.keys" ] || fail "no /en.strings"
+missing=$(comm -23 "$work/en.keys" "$work/zh.keys")
+[ -z "$missing" ] || fail "English texts without Chinese:\n$missing"
+
+start_browser en-US
+check_pages en false
+
 # The printer's page: model and state.
 open_page /front
 expect_text "Ovik Tern 80A" printer-page
 expect_text "Idle" printer-page
-screenshot printer-page
-[ "$(head -c 4 "$work/printer-page.png" | od -An -c | tr -d ' ')" = "211PNG" ] || fail "the screenshot is no PNG"
+[ "$(head -c 4 "$shots/en-front.png" | od -An -c | tr -d ' ')" = "211PNG" ] || fail "the screenshot is no PNG"
 
 # Print Test Page: the test receipt reaches the printer.
 click "input[value='Print Test Page']"
@@ -115,20 +191,18 @@ else
   [ "${rows:-0}" -gt 100 ] || fail "the test page has ${rows:-0} rows"
 fi
 
-# Printing Defaults: a full cut after 10 mm, set as a user sets it.
+# Printing Defaults: a full cut after 10 mm, chosen as a user chooses them.
 open_page /front/printing
-expect_text "cut-paper-length" defaults-page
 click "select[name='cut-mode'] option[value='full']"
-type_into "input[name='cut-paper-length']" 10
-click "input[value='Save Changes']"
+click "select[name='cut-paper-length'] option[value='10']"
+click "input[type='submit']"
 sleep 0.5
+expect_text "Changes saved." defaults-saved
 [ "$(printer_attr cut-mode-default)" = full ] || fail "cut-mode-default is $(printer_attr cut-mode-default), not full"
 [ "$(printer_attr cut-paper-length-default)" = 10 ] ||
   fail "cut-paper-length-default is $(printer_attr cut-paper-length-default), not 10"
 open_page /front/printing
-screenshot defaults-page
-webdriver POST "$s/execute/sync" \
-  '{"script":"return document.querySelector(\"select[name=cut-mode]\").value","args":[]}' | grep -q '"full"' ||
+[ "$(run_script 'return document.querySelector("select[name=cut-mode]").value')" = full ] ||
   fail "the page does not show cut-mode full after saving"
 
 # The next job without options cuts after 10 mm (79 dot rows).
@@ -143,6 +217,22 @@ case " $summary " in
   *" feed_rows=79 cuts_full=1 "*) ;;
   *) fail "the job after saving the defaults: $summary" ;;
 esac
+
+# Media: labels with gaps on a custom length of 150 mm; the tracking follows.
+open_page /front/media
+click "select[name='media-size'] option[value='custom']"
+type_into "input[name='custom-length']" 150
+click "select[name='media-type'] option[value='labels']"
+click "input[type='submit']"
+sleep 0.5
+ready=$(printer_attr media-col-ready)
+case "$ready" in
+  *"y-dimension=15000"*"media-tracking=gap"*"media-type=labels"* | *"media-type=labels"*"y-dimension=15000"*) ;;
+  *) fail "media-col-ready after saving the Media page: $ready" ;;
+esac
+case "$ready" in *"media-tracking=gap"*) ;; *) fail "labels with gaps are not tracked by their gaps: $ready" ;; esac
+open_page /front/printing
+expect_text "$(strings_text en 'media-type\.labels')" defaults-media
 
 # Printer Tools: a PNG uploaded as logo 3, previewed with nothing stored,
 # then stored as exactly the image's dots and listed with its size; a file
@@ -179,18 +269,18 @@ upload_logo() {
 
 open_page /front
 click "a[href='/front/tools']"
-expect_text "Model ID 0x01, firmware 1.0.0" tools-page
-expect_text "The printer holds no stored graphics." tools-page
+expect_text "Model ID 0x01, firmware 1.0.0" en-tools-page
+expect_text "The printer holds no stored graphics." en-tools-page
 upload_logo "$work/logo.png" 3 preview
-expect_text "Logo 3 would be 200 x 60 dots, as shown below; nothing has been sent." tools-preview
+expect_text "Logo 3 would be 200 x 60 dots, as shown below; nothing has been sent." en-tools-preview
 [ -n "$(element "img[alt='logo preview']")" ] || fail "the preview shows no image"
-screenshot tools-preview
+screenshot en-tools-preview
 [ ! -e "$stored" ] || fail "Preview stored the logo"
 
 upload_logo "$work/logo.png" 3 store-logo
-expect_text "Logo 3 stored in the printer: 200 x 60 dots." tools-stored
-expect_text "200 x 60 dots" tools-stored
-screenshot tools-stored
+expect_text "Logo 3 stored in the printer: 200 x 60 dots." en-tools-stored
+expect_text "200 x 60 dots" en-tools-stored
+screenshot en-tools-stored
 if [ ! -f "$stored" ]; then
   fail "Store Logo: no graphic with the key codes of logo-index 3 in the printer"
 else
@@ -202,8 +292,8 @@ fi
 
 before=$(tool_streams | wc -l)
 upload_logo "$work/notes.png" 4 store-logo
-expect_text "The file is not a PNG or JPEG image." tools-refused
-screenshot tools-refused
+expect_text "The file is not a PNG or JPEG image." en-tools-refused
+screenshot en-tools-refused
 for f in $(tool_streams | tail -n +$((before + 1))); do
   "$decode" "$f" | grep -q 'define NV graphics' && fail "a refused image was sent: $f"
 done
@@ -211,7 +301,7 @@ done
 
 before=$(tool_streams | wc -l)
 click "input[value='Open Drawer 1']"
-expect_text "Drawer 1 opened." tools-drawer
+expect_text "Drawer 1 opened." en-tools-drawer
 for _ in $(seq 50); do [ "$(tool_streams | wc -l)" -ge $((before + 2)) ] && break; sleep 0.1; done
 sleep 0.5
 mapfile -t new < <(tool_streams | tail -n +$((before + 1)))
@@ -223,26 +313,39 @@ else
 fi
 
 click "#logos input[value='Delete']"
-expect_text "Logo 3 deleted." tools-deleted
-expect_text "The printer holds no stored graphics." tools-deleted
+expect_text "Logo 3 deleted." en-tools-deleted
+expect_text "The printer holds no stored graphics." en-tools-deleted
 [ ! -e "$stored" ] || fail "Delete left logo 3 in the printer"
 
-# Paper out shows on the printer's page, and goes when paper is loaded.
+# Paper out shows on the printer's page in the words the application serves,
+# with one full stop, in both languages; it goes when paper is loaded.
 echo paper-out > "$work/printer/state"
+words=$(strings_text en 'printer-state-reasons\.media-empty')
+[ -n "$words" ] || fail "no English words for media-empty"
 for _ in $(seq 30); do
   open_page /front
-  page_text | grep -q 'Out of paper' && break
+  page_text | grep -qF "$words" && break
   sleep 1
 done
-expect_text "Out of paper" paper-out-page
-screenshot paper-out-page
-echo ready > "$work/printer/state"
-for _ in $(seq 30); do
-  open_page /front
-  page_text | grep -q 'Out of paper' || break
-  sleep 1
-done
-page_text | grep -q 'Out of paper' && fail "out of paper still shown after paper was loaded"
+expect_text "$words." paper-out-page
+page_text | grep -qF "$words.." && fail "a doubled full stop after \"$words\""
+screenshot en-paper-out
+webdriver DELETE "$s" > /dev/null
 
+start_browser zh-CN
+open_page /front
+expect_text "$(strings_text zh 'printer-state-reasons\.media-empty')" zh-paper-out-page
+screenshot zh-paper-out
+check_pages zh true
+webdriver DELETE "$s" > /dev/null
+
+echo ready > "$work/printer/state"
+start_browser en-US
+for _ in $(seq 30); do
+  open_page /front
+  page_text | grep -qF "$words" || break
+  sleep 1
+done
+page_text | grep -qF "$words" && fail "out of paper still shown after paper was loaded"
 webdriver DELETE "$s" > /dev/null
 exit 0

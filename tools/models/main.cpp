@@ -16,7 +16,8 @@ const char usage[] = "Usage: ovik-models [--no-header] [--keywords]\n"
                      "Prints the printer model catalogue, one tab-separated line a row:\n"
                      "row, id, manufacturer, name, identity, description, printer_class, width_dots,\n"
                      "driver (the PPD file name less .ppd), roll_mm, page_width_pt and the page lengths\n"
-                     "in mm, the default marked *. The name is what a PPD's ShortNickName must equal.\n"
+                     "in mm, the default marked *, and their labels separated by |. The name is what a\n"
+                     "PPD's ShortNickName must equal.\n"
                      "  --keywords   print the job keywords instead, one line each: keyword, label,\n"
                      "               PPD group (- for none), IPP name (- for a standard attribute),\n"
                      "               default (the settings' own: it changes nothing), the choices\n"
@@ -30,7 +31,7 @@ void print_catalogue(bool header)
 {
   if (header)
     std::printf("row\tid\tmanufacturer\tname\tidentity\tdescription\tprinter_class\twidth_dots\tdriver\troll_"
-                "mm\tpage_width_pt\tpage_lengths_mm\n");
+                "mm\tpage_width_pt\tpage_lengths_mm\tpage_labels\n");
   size_t lengths_count = 0;
   int default_length = 0;
   const int *lengths = ovik_page_lengths_mm(&lengths_count, &default_length);
@@ -44,6 +45,12 @@ void print_catalogue(bool header)
                 ovik_page_width_points(row.width_dots));
     for (size_t l = 0; l < lengths_count; l++)
       std::printf("%s%d%s", l ? " " : "", lengths[l], lengths[l] == default_length ? "*" : "");
+    std::printf("\t");
+    for (size_t l = 0; l < lengths_count; l++) {
+      char label[64];
+      snprintf(label, sizeof label, ovik_page_size_format(row.width_dots), ovik_roll_mm(row.width_dots), lengths[l]);
+      std::printf("%s%s", l ? "|" : "", label);
+    }
     std::printf("\n");
   }
 }
