@@ -343,6 +343,11 @@ void ovik_app_add_printer_pages(pappl_printer_t *printer);
  * localizations (and the strings files as /en.strings and /zh.strings). */
 void ovik_app_add_words(pappl_system_t *system);
 
+/* A text of ours in the client's language: by itself, else by its pattern
+ * (each number as %d) with the numbers put back; the text as it is when the
+ * language has neither. */
+std::string ovik_app_localize(pappl_client_t *client, const std::string &english);
+
 /* The application's icon as PNG data: 0 small (48 px), 1 medium (128 px),
  * 2 large (512 px); static, made once. */
 const std::vector<unsigned char> &ovik_app_icon(int size_index);

@@ -34,9 +34,16 @@ constexpr button_row buttons[] = {
     {tool_action::self_test, 0, "Print Self-Test Page"},
 };
 
-const char *loc(pappl_client_t *client, const char *text)
+/* A text of the page in the reader's language. */
+std::string words(pappl_client_t *client, const std::string &english)
 {
-  return papplClientGetLocString(client, text);
+  return ovik_app_localize(client, english);
+}
+
+/* A size in words: "200 x 60 dots". */
+std::string dots(uint32_t width, uint32_t height)
+{
+  return std::to_string(width) + " x " + std::to_string(height) + " dots";
 }
 
 /* A form of one button: the action and its number posted to this page. */
@@ -47,7 +54,7 @@ void action_button(pappl_client_t *client, tool_action action, int number, const
   papplClientHTMLPrintf(client,
                         "<input type=\"hidden\" name=\"action\" value=\"%s\"><input type=\"hidden\" name=\"number\" "
                         "value=\"%d\"><input type=\"submit\" value=\"%s\"></form></div>\n",
-                        ovik_app_tool_name(action), number, loc(client, label));
+                        ovik_app_tool_name(action), number, words(client, label).c_str());
 }
 
 /* An image shown at one pixel a dot, framed like a strip of paper. */
@@ -95,7 +102,7 @@ void read_form(pappl_client_t *client, pappl_printer_t *printer, form_request &f
     f.photo = field("content") == "photo";
     std::string file = field("image");
     if (file.empty()) {
-      f.banner = "Choose an image file (PNG or JPEG, at most 2 MB).";
+      f.banner = "Choose an image file (PNG or JPEG, at most 2 MB)."; // PAPPL's form limit
     } else if (!ovik_app_prepare_logo(printer, f.logo_number, file.c_str(), f.photo, f.logo, f.banner)) {
       f.banner += ".";
     } else if (action == "preview") {
@@ -145,51 +152,57 @@ bool tools_page(pappl_client_t *client, void *data)
 
   papplClientHTMLPrinterHeader(client, printer, "Printer Tools", 0, nullptr, nullptr);
   if (!f.banner.empty())
-    papplClientHTMLPrintf(client, "          <div class=\"banner\">%s</div>\n", loc(client, f.banner.c_str()));
+    papplClientHTMLPrintf(client, "          <div class=\"banner\">%s</div>\n", words(client, f.banner).c_str());
 
   // The printer: the driver's model and what the printer says it is.
-  char said[256];
-  if (identity.code == 0)
-    snprintf(said, sizeof said, "Model ID 0x%02X, firmware %d.%d.%d", identity.identity.model_id,
-             identity.identity.firmware[0], identity.identity.firmware[1], identity.identity.firmware[2]);
-  else
-    snprintf(said, sizeof said, "%s", identity.message.c_str());
   papplClientHTMLPrintf(client,
                         "          <table class=\"form\">\n            <tbody>\n"
-                        "              <tr><th>%s:</th><td>%s (model 0x%04X in the catalogue)</td></tr>\n"
-                        "              <tr><th>%s:</th><td id=\"identity\">%s</td></tr>\n"
-                        "            </tbody>\n          </table>\n",
-                        loc(client, "Driver"), st->driver->make_model.c_str(), st->driver->row->id & 0xFFFF,
-                        loc(client, "The printer says"), said);
+                        "              <tr><th>%s:</th><td>%s</td></tr>\n"
+                        "              <tr><th>%s:</th><td>0x%04X</td></tr>\n",
+                        words(client, "Driver").c_str(), st->driver->make_model.c_str(),
+                        words(client, "Model ID in the catalogue").c_str(), st->driver->row->id & 0xFFFF);
+  if (identity.code == 0)
+    papplClientHTMLPrintf(client,
+                          "              <tr><th>%s:</th><td id=\"model-id\">0x%02X</td></tr>\n"
+                          "              <tr><th>%s:</th><td id=\"firmware\">%d.%d.%d</td></tr>\n",
+                          words(client, "Model ID the printer reports").c_str(), identity.identity.model_id,
+                          words(client, "Firmware").c_str(), identity.identity.firmware[0],
+                          identity.identity.firmware[1], identity.identity.firmware[2]);
+  else
+    papplClientHTMLPrintf(client, "              <tr><th>%s:</th><td id=\"model-id\">%s</td></tr>\n",
+                          words(client, "The printer says").c_str(), words(client, identity.message + ".").c_str());
+  papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
 
   // The drawers, the beeper, the self-test page.
   papplClientHTMLPrintf(client, "          <h2 class=\"title\">%s</h2>\n          <div>",
-                        loc(client, "Drawers and Beeper"));
+                        words(client, "Drawers and Beeper").c_str());
   for (const button_row &b : buttons)
     action_button(client, b.action, b.number, b.label);
   papplClientHTMLPuts(client, "</div>\n");
 
   // The stored graphics, with the sizes of logos stored from here.
-  papplClientHTMLPrintf(client, "          <h2 class=\"title\">%s</h2>\n", loc(client, "Stored Logos"));
+  papplClientHTMLPrintf(client, "          <h2 class=\"title\">%s</h2>\n", words(client, "Stored Logos").c_str());
   if (listed.code != 0) {
-    papplClientHTMLPrintf(client, "          <p>%s.</p>\n", listed.message.c_str());
+    papplClientHTMLPrintf(client, "          <p>%s</p>\n", words(client, listed.message + ".").c_str());
   } else if (listed.graphics.empty()) {
-    papplClientHTMLPrintf(client, "          <p>%s</p>\n", loc(client, "The printer holds no stored graphics."));
+    papplClientHTMLPrintf(client, "          <p>%s</p>\n",
+                          words(client, "The printer holds no stored graphics.").c_str());
   } else {
     papplClientHTMLPrintf(client,
                           "          <table class=\"list\" id=\"logos\">\n            <thead><tr><th>%s</th><th>%s</th>"
                           "<th>%s</th><th></th></tr></thead>\n            <tbody>\n",
-                          loc(client, "Logo"), loc(client, "Key Codes"), loc(client, "Size"));
+                          words(client, "Logo").c_str(), words(client, "Key Codes").c_str(),
+                          words(client, "Size").c_str());
     for (const listed_graphic &g : listed.graphics) {
       const uint8_t *k = g.graphic.key_codes;
       papplClientHTMLPrintf(client, "              <tr><td>%s</td><td>%02X %02X</td><td>",
                             g.graphic.logo >= 0 ? std::to_string(g.graphic.logo).c_str() : "-", k[0], k[1]);
       std::vector<uint8_t> png;
       if (g.width > 0 && ovik_app_logo_preview(printer, g.graphic.logo, png)) {
-        papplClientHTMLPrintf(client, "%u x %u dots<br>", g.width, g.height);
+        papplClientHTMLPrintf(client, "%s<br>", words(client, dots(g.width, g.height)).c_str());
         show_png(client, png, "stored logo");
       } else {
-        papplClientHTMLPuts(client, loc(client, "not known (stored by another program)"));
+        papplClientHTMLPrintf(client, "%s", words(client, "not known (stored by another program)").c_str());
       }
       papplClientHTMLPuts(client, "</td><td>");
       if (g.graphic.logo >= 0)
@@ -199,21 +212,23 @@ bool tools_page(pappl_client_t *client, void *data)
     papplClientHTMLPuts(client, "            </tbody>\n          </table>\n");
   }
   if (memory.code == 0)
-    papplClientHTMLPrintf(client, "          <p id=\"memory\">%s: %d of %d bytes free.</p>\n",
-                          loc(client, "Graphics memory"), memory.free_bytes, memory.total_bytes);
+    papplClientHTMLPrintf(client, "          <p id=\"memory\">%s</p>\n",
+                          words(client, "Graphics memory: " + std::to_string(memory.free_bytes) + " of " +
+                                            std::to_string(memory.total_bytes) + " bytes free.")
+                              .c_str());
   if (listed.code == 0 && !listed.graphics.empty())
     action_button(client, tool_action::delete_logo, -1, "Delete All Stored Graphics");
 
   // Storing a logo: the image, its number, how it is made 1 bit.
   int first = 0, last = 0;
   ovik_app_logo_numbers(&first, &last);
-  papplClientHTMLPrintf(client, "          <h2 class=\"title\">%s</h2>\n", loc(client, "Store a Logo"));
+  papplClientHTMLPrintf(client, "          <h2 class=\"title\">%s</h2>\n", words(client, "Store a Logo").c_str());
   papplClientHTMLStartForm(client, papplClientGetURI(client), true);
   papplClientHTMLPrintf(client,
                         "          <table class=\"form\">\n            <tbody>\n"
                         "              <tr><th><label for=\"number\">%s:</label></th><td><select name=\"number\" "
                         "id=\"number\">",
-                        loc(client, "Logo"));
+                        words(client, "Logo").c_str());
   for (int i = first; i <= last; i++)
     papplClientHTMLPrintf(client, "<option value=\"%d\"%s>%d</option>", i, i == f.logo_number ? " selected" : "", i);
   papplClientHTMLPrintf(client,
@@ -223,20 +238,23 @@ bool tools_page(pappl_client_t *client, void *data)
                         "              <tr><th><label for=\"content\">%s:</label></th><td><select name=\"content\" "
                         "id=\"content\"><option value=\"auto\"%s>%s</option><option value=\"photo\"%s>%s</option>"
                         "</select></td></tr>\n",
-                        loc(client, "(what logo-index prints)"), loc(client, "Image"),
-                        loc(client, "PNG or JPEG; a wider image is made as wide as the paper"), loc(client, "Gray as"),
-                        f.photo ? "" : " selected", loc(client, "Black or white (drawings, text)"),
-                        f.photo ? " selected" : "", loc(client, "Dot patterns (photos)"));
+                        words(client, "(the Logo Number a job prints)").c_str(), words(client, "Image").c_str(),
+                        words(client, "PNG or JPEG; a wider image is made as wide as the paper").c_str(),
+                        words(client, "Gray as").c_str(), f.photo ? "" : " selected",
+                        words(client, "Black or white (drawings, text)").c_str(), f.photo ? " selected" : "",
+                        words(client, "Dot patterns (photos)").c_str());
   if (f.preview) {
-    papplClientHTMLPrintf(client, "              <tr><th>%s %d:</th><td>", loc(client, "Logo"), f.logo_number);
+    papplClientHTMLPrintf(client, "              <tr><th>%s:</th><td>",
+                          words(client, "Logo " + std::to_string(f.logo_number)).c_str());
     show_png(client, f.logo.preview, "logo preview");
-    papplClientHTMLPrintf(client, "<br>%u x %u dots</td></tr>\n", f.logo.bitmap.width, f.logo.bitmap.height);
+    papplClientHTMLPrintf(client, "<br>%s</td></tr>\n",
+                          words(client, dots(f.logo.bitmap.width, f.logo.bitmap.height)).c_str());
   }
   papplClientHTMLPrintf(client,
                         "              <tr><th></th><td><button type=\"submit\" name=\"action\" value=\"preview\">%s"
                         "</button> <button type=\"submit\" name=\"action\" value=\"store-logo\">%s</button></td></tr>\n"
                         "            </tbody>\n          </table>\n        </form>\n",
-                        loc(client, "Preview"), loc(client, "Store Logo"));
+                        words(client, "Preview").c_str(), words(client, "Store Logo").c_str());
 
   papplClientHTMLPrinterFooter(client);
   return true;

@@ -147,8 +147,8 @@ not_words='
 # language.
 check_pages() {
   local lang="$1" chinese="$2" page name bad own
-  for page in / /front /front/printing /front/media /front/supplies /front/jobs /front/config /front/delete \
-    /front/cancelall /addprinter /config; do
+  for page in / /front /front/printing /front/media /front/supplies /front/tools /front/jobs /front/config \
+    /front/delete /front/cancelall /addprinter /config; do
     name="$lang$(echo "$page" | tr / -)"
     own='"front", "Ovik Tern 80A", "ovik-printer-app"'
     case "$page" in */config) own="$own, \"Save Changes\"" ;; esac
@@ -269,7 +269,8 @@ upload_logo() {
 
 open_page /front
 click "a[href='/front/tools']"
-expect_text "Model ID 0x01, firmware 1.0.0" en-tools-page
+[ "$(run_script 'return document.querySelector("#model-id").innerText + " " + document.querySelector("#firmware").innerText')" = "0x01 1.0.0" ] ||
+  fail "the Printer Tools page does not show the printer's model ID 0x01 and firmware 1.0.0"
 expect_text "The printer holds no stored graphics." en-tools-page
 upload_logo "$work/logo.png" 3 preview
 expect_text "Logo 3 would be 200 x 60 dots, as shown below; nothing has been sent." en-tools-preview
@@ -337,6 +338,10 @@ open_page /front
 expect_text "$(strings_text zh 'printer-state-reasons\.media-empty')" zh-paper-out-page
 screenshot zh-paper-out
 check_pages zh true
+# What a tool did, in the reader's language: the numbers put into its words.
+open_page /front/tools
+click "input[value='打开钱箱 2']"
+expect_text "钱箱 2 已打开。" zh-tools-drawer
 webdriver DELETE "$s" > /dev/null
 
 echo ready > "$work/printer/state"
