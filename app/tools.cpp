@@ -238,13 +238,16 @@ pappl_device_t *borrow(printer_state &st, std::string &why)
   }
   // PAPPL opens a device with the printer's lock held, for as long as the
   // address takes to answer: one the monitor cannot reach is tried first.
-  if ((shown & OVIK_STATUS_UNREACHABLE) && !ovik_app_reachable(papplPrinterGetDeviceURI(printer))) {
-    why = "The printer cannot be reached: check that it is on and connected";
-    return nullptr;
-  }
+  // A device that does not open is the monitor's for a moment, or one that
+  // cannot be reached.
+  const char *uri = papplPrinterGetDeviceURI(printer);
   for (auto end = steady::now() + monitor_wait;;) {
     if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || st.jobs_inside > 0) {
       why = "The printer is printing a job; try again when the job is done";
+      return nullptr;
+    }
+    if ((shown & OVIK_STATUS_UNREACHABLE) && !ovik_app_reachable(uri)) {
+      why = "The printer cannot be reached: check that it is on and connected";
       return nullptr;
     }
     st.port_active = true;
@@ -253,6 +256,7 @@ pappl_device_t *borrow(printer_state &st, std::string &why)
     st.port_active = false;
     if (steady::now() >= end)
       break;
+    shown = OVIK_STATUS_UNREACHABLE; // from now on, asked each time
     std::this_thread::sleep_for(100ms);
   }
   why = "The printer cannot be opened: check that it is on and connected";

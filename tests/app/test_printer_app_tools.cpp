@@ -203,7 +203,7 @@ TEST(PrinterAppTools, EachToolSendsItsCommandAndNothingElse)
 /* What cannot be stored or done is refused with its reason, and the printer
  * gets nothing: not an image, an empty file, a damaged PNG, an image taller
  * than the printer stores, a white one, logo numbers and drawers that do
- * not exist, a printer that is not there. */
+ * not exist, a printer that is not there or cannot be reached. */
 TEST(PrinterAppTools, RefusesWhatCannotBeDoneAndSendsNothing)
 {
   app_server app;
@@ -248,6 +248,9 @@ TEST(PrinterAppTools, RefusesWhatCannotBeDoneAndSendsNothing)
   std::string out;
   EXPECT_EQ(app.cli({"tools", "-d", "nobody", "beep"}, &out), 1);
   EXPECT_NE(out.find("not found"), std::string::npos) << out;
+  ASSERT_TRUE(app.add("gone", "ovik-tern-80a", "socket://127.0.0.1:" + std::to_string(free_port())));
+  EXPECT_EQ(app.cli({"tools", "-d", "gone", "open-drawer", "1"}, &out), 1);
+  EXPECT_EQ(out, "ovik-printer-app: The printer cannot be reached: check that it is on and connected.\n");
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(sent(sim).size(), before) << "a refused tool sent something to the printer";
 }
