@@ -79,7 +79,7 @@ struct placement {
   uint32_t crop_x, crop_y;     /* the first column and row printed */
   uint32_t shown_w, shown_h;   /* what is printed of it */
   uint32_t page_x, page_y;     /* where it sits on the page */
-  uint32_t page_h;
+  uint32_t page_w, page_h;
 };
 
 /* The placement of an image of w x h pixels on the layout; false when the
@@ -105,7 +105,8 @@ bool place(uint32_t w, uint32_t h, const layout &l, placement &p, std::string &w
   p.scaled_h = std::max<uint32_t>(1, static_cast<uint32_t>(h * scale + 0.5));
   p.shown_w = std::min(p.scaled_w, l.width_dots);
   p.crop_x = (p.scaled_w - p.shown_w) / 2;
-  p.page_x = (l.width_dots - p.shown_w) / 2;
+  p.page_w = l.image_wide ? p.shown_w : l.width_dots;
+  p.page_x = (p.page_w - p.shown_w) / 2;
   p.page_h = length ? l.length_rows : p.scaled_h;
   p.shown_h = std::min(p.scaled_h, p.page_h);
   p.crop_y = (p.scaled_h - p.shown_h) / 2;
@@ -138,7 +139,7 @@ struct scaler {
 
   scaler(const layout &l_, const placement &p_, const page_sink &s, uint32_t w, uint32_t h)
       : l(l_), p(p_), sink(s), src_w(w), src_h(h), col_start(p_.shown_w), col_end(p_.shown_w), sum(p_.shown_w),
-        gray(p_.shown_w), page_row((l_.width_dots + 7) / 8)
+        gray(p_.shown_w), page_row((p_.page_w + 7) / 8)
   {
     for (uint32_t j = 0; j < p.shown_w; j++) {
       uint64_t x = p.crop_x + j;
@@ -303,7 +304,7 @@ bool read_png(const char *path, const layout &l, const page_sink &sink, std::str
     why = "The PNG image has a form that cannot be printed";
     return false;
   }
-  if (!place(w, h, l, *p, why) || !sink.begin(sink.context, l.width_dots, p->page_h)) {
+  if (!place(w, h, l, *p, why) || !sink.begin(sink.context, p->page_w, p->page_h)) {
     if (why.empty())
       why = "The page cannot be started";
     return false;
@@ -401,7 +402,7 @@ bool read_jpeg(const char *path, const layout &l, const page_sink &sink, std::st
     jpeg_start_decompress(&cinfo);
     uint32_t w = cinfo.output_width, h = cinfo.output_height;
     ok = place(w, h, l, *p, why);
-    if (ok && !sink.begin(sink.context, l.width_dots, p->page_h)) {
+    if (ok && !sink.begin(sink.context, p->page_w, p->page_h)) {
       why = "The page cannot be started";
       ok = false;
     }
@@ -538,4 +539,63 @@ bool ovik_app_read_document(const char *path, document_kind kind, const layout &
   }
   why = "This document cannot be read as pages";
   return false;
+}
+
+namespace {
+
+/* Where ovik_app_read_image hands its page: the rows kept whole. */
+bool image_begin(void *context, uint32_t width, uint32_t height)
+{
+  auto &image = *static_cast<bitmap_image *>(context);
+  image.width = width;
+  image.height = 0;
+  image.rows.clear();
+  image.rows.reserve(size_t((width + 7) / 8) * height);
+  return true;
+}
+
+bool image_rows(void *context, const uint8_t *rows, uint32_t count)
+{
+  auto &image = *static_cast<bitmap_image *>(context);
+  image.rows.insert(image.rows.end(), rows, rows + size_t((image.width + 7) / 8) * count);
+  image.height += count;
+  return true;
+}
+
+bool image_end(void *)
+{
+  return true;
+}
+
+} // namespace
+
+/* An image file, PNG or JPEG by its first bytes, read as a job reads it
+ * (print-scaling auto: one pixel a dot, narrower when wider than the head)
+ * onto a page as wide as the image. */
+bool ovik_app_read_image(const char *path, uint32_t width_dots, bool photo, bitmap_image &image, std::string &why)
+{
+  int fd = open(path, O_RDONLY);
+  if (fd < 0) {
+    why = std::string("Cannot open the image: ") + strerror(errno);
+    return false;
+  }
+  unsigned char head[8] = {};
+  ssize_t n = read(fd, head, sizeof head);
+  close(fd);
+  const char *format = n > 0 ? ovik_app_format_of(head, static_cast<size_t>(n)) : nullptr;
+  document_kind kind = format && std::strcmp(format, "image/png") == 0    ? document_kind::png
+                       : format && std::strcmp(format, "image/jpeg") == 0 ? document_kind::jpeg
+                                                                          : document_kind::native;
+  if (kind == document_kind::native) {
+    why = n <= 0 ? "The file is empty: there is no image in it" : "The file is not a PNG or JPEG image";
+    return false;
+  }
+  layout l{};
+  l.width_dots = width_dots;
+  l.max_rows = max_image_height;
+  l.scaling = PAPPL_SCALING_AUTO;
+  l.photo = photo;
+  l.image_wide = true;
+  page_sink sink{image_begin, image_rows, image_end, &image};
+  return ovik_app_read_document(path, kind, l, sink, why);
 }

@@ -100,6 +100,7 @@ void ovik_app_create_cb(pappl_printer_t *printer, void *)
   if (!st)
     return;
   st->printer = printer;
+  ovik_app_add_tools_page(printer);
   ovik_app_registry_add(st);
   ovik_app_add_printer_pages(printer);
   ovik_app_monitor_start(*st);

@@ -150,6 +150,25 @@ double ipp_page_right(void *context, const char *)
   return m.size_width * 72.0 / 2540.0;
 }
 
+/* The settings of a job's options over the printer's defaults; false with
+ * why when a value is refused. */
+bool build_settings(pappl_printer_t *printer, const model_driver &driver, const pappl_pr_options_t &o,
+                    dev_mode &settings, std::string &why)
+{
+  ipp_t *defaults = papplPrinterGetDriverAttributes(printer);
+  ipp_source src{driver, o, defaults, {}};
+  ovik_settings_source source{ipp_value, ipp_page_right, &src};
+  bool ok = false;
+  if (ovik_settings_build(&settings, driver.row->name, &source, nullptr) != 0)
+    why = "The printer's model is not in the catalogue";
+  else if (!src.refused.empty())
+    why = src.refused;
+  else
+    ok = true;
+  ippDelete(defaults);
+  return ok;
+}
+
 /* ---------- one run of the job ---------- */
 
 struct job_run {
@@ -453,6 +472,23 @@ pappl_device_t *reconnect(job_run &r)
 
 } // namespace
 
+/* The settings of the printer's defaults, as a job without attributes of
+ * its own gets them. */
+bool ovik_app_printer_settings(pappl_printer_t *printer, const printer_state &st, dev_mode &settings, std::string &why)
+{
+  pappl_pr_driver_data_t data;
+  papplPrinterGetDriverData(printer, &data);
+  pappl_pr_options_t o{};
+  o.copies = 1;
+  o.media = data.media_default;
+  o.print_content_optimize = data.content_default;
+  o.print_darkness = data.darkness_default;
+  o.darkness_configured = data.darkness_configured;
+  o.print_scaling = data.scaling_default;
+  o.printer_resolution[0] = o.printer_resolution[1] = app_resolution;
+  return build_settings(printer, *st.driver, o, settings, why);
+}
+
 /* The document filter of every format: the job from its document to the printer. */
 bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
 {
@@ -483,17 +519,7 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   job_run r(job, *st);
 
   pappl_pr_options_t *o = papplJobCreatePrintOptions(job, 1, false);
-  ipp_t *defaults = papplPrinterGetDriverAttributes(printer);
-  ipp_source src{*st->driver, *o, defaults, {}};
-  ovik_settings_source source{ipp_value, ipp_page_right, &src};
-  if (ovik_settings_build(&r.settings, st->driver->row->name, &source, nullptr) != 0) {
-    r.failed = true;
-    r.why = "The printer's model is not in the catalogue";
-  } else if (!src.refused.empty()) {
-    r.failed = true;
-    r.why = src.refused;
-  }
-  ippDelete(defaults);
+  r.failed = !build_settings(printer, *st->driver, *o, r.settings, r.why);
   r.copies = static_cast<uint32_t>(std::max(1, o->copies));
 
   pappl_device_t *own = nullptr; // a connection of our own after a hang-up

@@ -4,13 +4,15 @@
  *
  * PAPPL's main loop gives the usual sub-commands (server, add, delete,
  * printers, drivers, devices, submit, status, jobs, cancel, options,
- * shutdown, autoadd) and server options (-o server-port=N,
- * -o listen-hostname=NAME, -o server-options=LIST, -o spool-directory=DIR,
- * -o log-file=FILE, -o log-level=LEVEL, -o auth-service=NAME); the system it
+ * shutdown, autoadd) and ours, tools (the printer tools, toolsipp.cpp), and
+ * server options (-o server-port=N, -o listen-hostname=NAME,
+ * -o server-options=LIST, -o spool-directory=DIR, -o log-file=FILE,
+ * -o log-level=LEVEL, -o auth-service=NAME); the system it
  * runs is ours (system.cpp), the drivers are in driver.cpp and a job's way
  * to the printer in job.cpp.
  */
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,26 @@ int main(int argc, char *argv[])
       words[i] = "-o";
       words[i + 1] = "copies=" + words[i + 1];
     }
+  // "tools" takes words of its own (the action and its arguments), which
+  // the main loop would take for files to print: they are handed to the
+  // sub-command aside, the options left to the main loop.
+  std::vector<std::string> tool_words;
+  bool tools = false;
+  for (size_t i = 1; i < words.size(); i++) {
+    const std::string &w = words[i];
+    if (w == "--") {
+      i++;
+    } else if (w.size() == 2 && w[0] == '-' && std::strchr("dhjmnotuv", w[1])) {
+      i++; // an option and its value
+    } else if (w[0] != '-' && tools) {
+      tool_words.push_back(w);
+      words.erase(words.begin() + static_cast<long>(i--));
+    } else if (w[0] != '-') {
+      tools = w == "tools";
+      if (!tools)
+        break; // another sub-command: its words are the main loop's
+    }
+  }
   std::vector<char *> args;
   for (std::string &w : words)
     args.push_back(w.data());
@@ -67,6 +89,7 @@ int main(int argc, char *argv[])
 
   int num_drivers = 0;
   pappl_pr_driver_t *drivers = ovik_app_drivers(&num_drivers);
-  return papplMainloop(argc, args.data(), OVIK_VERSION, "ovik-printer-app " OVIK_VERSION, num_drivers, drivers,
-                       ovik_app_autoadd_cb, ovik_app_driver_cb, nullptr, nullptr, ovik_app_system_cb, nullptr, nullptr);
+  return papplMainloop(static_cast<int>(words.size()), args.data(), OVIK_VERSION, "ovik-printer-app " OVIK_VERSION,
+                       num_drivers, drivers, ovik_app_autoadd_cb, ovik_app_driver_cb, "tools", ovik_app_tools_command,
+                       ovik_app_system_cb, nullptr, &tool_words);
 }

@@ -70,42 +70,6 @@ long long now_ms()
   return std::chrono::duration_cast<std::chrono::milliseconds>(steady::now().time_since_epoch()).count();
 }
 
-/* True when the host and port of a socket: device URI accept a connection
- * within the probe's time; other devices count as reachable. */
-bool reachable(const char *uri)
-{
-  char scheme[32], user[64], host[256], resource[256];
-  int port = 0;
-  if (!uri ||
-      httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host, sizeof host, &port,
-                      resource, sizeof resource) < HTTP_URI_STATUS_OK ||
-      std::strcmp(scheme, "socket") != 0)
-    return true;
-  addrinfo hints{}, *list = nullptr;
-  hints.ai_socktype = SOCK_STREAM;
-  std::string service = std::to_string(port > 0 ? port : 9100);
-  if (getaddrinfo(host, service.c_str(), &hints, &list) != 0)
-    return false;
-  bool ok = false;
-  for (addrinfo *a = list; a && !ok; a = a->ai_next) {
-    int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
-    if (fd < 0)
-      continue;
-    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
-      ok = true;
-    } else if (errno == EINPROGRESS) {
-      pollfd p = {fd, POLLOUT, 0};
-      int error = 0;
-      socklen_t length = sizeof error;
-      ok = poll(&p, 1, probe_timeout_ms) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
-           error == 0;
-    }
-    close(fd);
-  }
-  freeaddrinfo(list);
-  return ok;
-}
-
 /* Stops the queue while the printer cannot print, and starts it again when
  * it can, unless someone else stopped it. */
 void hold_queue(printer_state &st, bool hold)
@@ -123,7 +87,7 @@ void hold_queue(printer_state &st, bool hold)
 /* One look at an idle printer: can it be reached, and what does it say. */
 void look(printer_state &st)
 {
-  if (st.unreachable && !reachable(papplPrinterGetDeviceURI(st.printer))) {
+  if (st.unreachable && !ovik_app_reachable(papplPrinterGetDeviceURI(st.printer))) {
     ovik_status_paced(&st.pacing, false, now_ms());
     ovik_app_show_conditions(st, OVIK_STATUS_UNREACHABLE, false);
     hold_queue(st, true);
@@ -196,6 +160,42 @@ void monitor_loop(printer_state *st)
 }
 
 } // namespace
+
+/* True when the host and port of a socket: device URI accept a connection
+ * within the probe's time; other devices count as reachable. */
+bool ovik_app_reachable(const char *uri)
+{
+  char scheme[32], user[64], host[256], resource[256];
+  int port = 0;
+  if (!uri ||
+      httpSeparateURI(HTTP_URI_CODING_ALL, uri, scheme, sizeof scheme, user, sizeof user, host, sizeof host, &port,
+                      resource, sizeof resource) < HTTP_URI_STATUS_OK ||
+      std::strcmp(scheme, "socket") != 0)
+    return true;
+  addrinfo hints{}, *list = nullptr;
+  hints.ai_socktype = SOCK_STREAM;
+  std::string service = std::to_string(port > 0 ? port : 9100);
+  if (getaddrinfo(host, service.c_str(), &hints, &list) != 0)
+    return false;
+  bool ok = false;
+  for (addrinfo *a = list; a && !ok; a = a->ai_next) {
+    int fd = socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+    if (fd < 0)
+      continue;
+    if (connect(fd, a->ai_addr, a->ai_addrlen) == 0) {
+      ok = true;
+    } else if (errno == EINPROGRESS) {
+      pollfd p = {fd, POLLOUT, 0};
+      int error = 0;
+      socklen_t length = sizeof error;
+      ok = poll(&p, 1, probe_timeout_ms) == 1 && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 &&
+           error == 0;
+    }
+    close(fd);
+  }
+  freeaddrinfo(list);
+  return ok;
+}
 
 /* Shows conditions as printer-state-reasons and the paper roll's level. */
 void ovik_app_show_conditions(printer_state &st, unsigned conditions, bool answered)

@@ -14,6 +14,9 @@
  *   pages.cpp     the printer's Printing Defaults and Media pages, in words
  *   words.cpp     what the pages say, in English and Chinese
  *   icon.cpp      the application's icon
+ *   tools.cpp     the printer tools: logos, drawers, beeper, what the printer is
+ *   toolspage.cpp their web page
+ *   toolsipp.cpp  their IPP operation and the tools sub-command
  *   testpage.cpp  the test receipt
  */
 #ifndef OVIK_APP_H
@@ -34,6 +37,7 @@
 #include "ovik_engine.h"
 #include "ovik_printer_model.h"
 #include "ovik_status.h"
+#include "ovik_tools.h"
 
 /* ---------- drivers (driver.cpp) ---------- */
 
@@ -189,6 +193,7 @@ struct printer_state {
   std::atomic<int> jobs_inside{0};          /* our filter's runs, printing or waiting for job_lock */
   std::deque<int> jobs_started;             /* the last jobs our filter started (under job_lock) */
   std::atomic<bool> port_active{false};     /* a job or a tool is using the printer */
+  std::timed_mutex tool_lock;               /* held by the printer tool that uses the printer (tools.cpp) */
   std::atomic<long long> write_since_ms{0}; /* a write under way since (steady clock), or 0 */
   /* The monitor (monitor.cpp): its thread, and what only it touches. */
   std::thread monitor;
@@ -220,6 +225,10 @@ void ovik_app_show_conditions(printer_state &st, unsigned conditions, bool answe
 void ovik_app_monitor_start(printer_state &st);
 void ovik_app_monitor_stop(printer_state &st);
 
+/* True when the address of a socket: device URI takes a connection within
+ * 2 s; other devices count as reachable. */
+bool ovik_app_reachable(const char *uri);
+
 /* ---------- jobs (job.cpp, document.cpp) ---------- */
 
 /* The document kinds our filters read. */
@@ -244,7 +253,8 @@ struct layout {
   uint32_t length_rows; /* a page of the media, for labels and tickets; 0: as long as the content */
   uint32_t max_rows;    /* the longest page taken */
   pappl_scaling_t scaling;
-  bool photo; /* ordered dithering instead of a threshold */
+  bool photo;              /* ordered dithering instead of a threshold */
+  bool image_wide = false; /* an image's page as wide as the image (at most the head), not the head */
 };
 
 /* Reads a document into pages. false with why filled when it cannot be
@@ -252,12 +262,34 @@ struct layout {
 bool ovik_app_read_document(const char *path, document_kind kind, const layout &l, const page_sink &sink,
                             std::string &why);
 
+/* A 1-bit image kept whole: height rows of (width + 7) / 8 bytes, 1 black. */
+struct bitmap_image {
+  uint32_t width = 0, height = 0;
+  std::vector<uint8_t> rows;
+};
+
+/* Reads an image file, PNG or JPEG by its first bytes, as a job with
+ * print-scaling auto reads it (one pixel a dot, narrower when wider than
+ * width_dots; photo: ordered dithering, else the threshold), onto a page as
+ * wide as the image. false with why filled when it is no such image or
+ * cannot be read. */
+bool ovik_app_read_image(const char *path, uint32_t width_dots, bool photo, bitmap_image &image, std::string &why);
+
+/* The settings of the printer's defaults, as a job without attributes of
+ * its own gets them; false with why when a default is refused. */
+bool ovik_app_printer_settings(pappl_printer_t *printer, const printer_state &st, dev_mode &settings, std::string &why);
+
 /* ---------- requests (vet.cpp) ---------- */
+
+/* The format of a document's first bytes (a MIME type), or NULL when we
+ * print no such document. */
+const char *ovik_app_format_of(const unsigned char *head, size_t length);
 
 /* Routes requests that cannot be honoured to the refusal below. */
 void ovik_app_vet_start(pappl_system_t *system);
 
-/* The IPP operation callback: answers the requests vetting refused. */
+/* The IPP operation callback: answers the requests vetting refused, and the
+ * printer tools' operation (toolsipp.cpp). */
 bool ovik_app_operation_cb(pappl_client_t *client, void *data);
 
 /* ---------- state (state.cpp) ---------- */
@@ -311,9 +343,82 @@ void ovik_app_add_printer_pages(pappl_printer_t *printer);
  * localizations (and the strings files as /en.strings and /zh.strings). */
 void ovik_app_add_words(pappl_system_t *system);
 
+/* A text of ours in the client's language: by itself, else by its pattern
+ * (each number as %d) with the numbers put back; the text as it is when the
+ * language has neither. */
+std::string ovik_app_localize(pappl_client_t *client, const std::string &english);
+
 /* The application's icon as PNG data: 0 small (48 px), 1 medium (128 px),
  * 2 large (512 px); static, made once. */
 const std::vector<unsigned char> &ovik_app_icon(int size_index);
+
+/* ---------- printer tools (tools.cpp, toolspage.cpp, toolsipp.cpp) ---------- */
+
+/* What a printer tool does. */
+enum class tool_action { store_logo, list_logos, delete_logo, capacity, open_drawer, beep, self_test, identify };
+
+/* The name of an action, as the sub-command, the IPP operation and the web
+ * page's forms give it ("store-logo"); and the action of a name (false when
+ * there is none). */
+const char *ovik_app_tool_name(tool_action action);
+bool ovik_app_tool_named(const char *name, tool_action &action);
+
+/* The logo numbers the tools take: the values of logo-index. */
+void ovik_app_logo_numbers(int *first, int *last);
+
+/* An image file made a logo: read as a job reads it, its blank rows above
+ * and below left out, and its preview (a PNG of exactly the dots stored). */
+struct logo_upload {
+  bitmap_image image;
+  ovik_bitmap bitmap{}; /* the logo: rows of image */
+  std::vector<uint8_t> preview;
+};
+
+/* Reads the image for logo N of the printer and checks it as the store
+ * will (the logo number, the printer's width, the command's height); false
+ * with why filled when it cannot be that logo. Nothing is sent. */
+bool ovik_app_prepare_logo(pappl_printer_t *printer, int logo, const char *path, bool photo, logo_upload &out,
+                           std::string &why);
+
+/* A graphic the printer holds, with the size of a logo stored from here. */
+struct listed_graphic {
+  ovik_nv_graphic graphic{};
+  uint32_t width = 0, height = 0; /* 0: not known (not stored from this application) */
+};
+
+/* One tool to run, and what it found. */
+struct tool_run {
+  tool_action action = tool_action::identify;
+  int number = 0;                           /* the logo (delete-logo: -1 for all), or the drawer */
+  const logo_upload *logo = nullptr;        /* store-logo */
+  int code = 0;                             /* 0, or the library's code of the failure */
+  bool busy = false;                        /* not run: the printer is busy or cannot be reached */
+  std::string message;                      /* what happened, in words */
+  std::vector<listed_graphic> graphics;     /* list-logos */
+  int free_bytes = -1, total_bytes = -1;    /* capacity */
+  ovik_identity identity{-1, {-1, -1, -1}}; /* identify */
+};
+
+/* Runs tools on the printer in one visit: its device borrowed while it is
+ * idle, each tool in turn over it, the device given back. A printer busy
+ * with a job or with another tool, or one that cannot be reached, is not
+ * waited for: every run says so (busy) and nothing is sent. */
+void ovik_app_run_tools(pappl_printer_t *printer, tool_run *runs, size_t count);
+
+/* The preview PNG of logo N as this application stored it on the printer;
+ * false when it has none. */
+bool ovik_app_logo_preview(pappl_printer_t *printer, int logo, std::vector<uint8_t> &png);
+
+/* Adds the printer's Printer Tools page and its link. */
+void ovik_app_add_tools_page(pappl_printer_t *printer);
+
+/* The IPP operation of the tools: true when the request was one (answered). */
+bool ovik_app_tools_operation(pappl_client_t *client);
+
+/* The "tools" sub-command: asks the running server; words are the action
+ * and its arguments (main.cpp takes them from the command line). */
+int ovik_app_tools_command(const char *base_name, int num_options, cups_option_t *options, int num_files, char **files,
+                           void *words);
 
 /* ---------- test page (testpage.cpp) ---------- */
 

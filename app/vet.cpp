@@ -61,22 +61,6 @@ pappl_system_t *vet_system = nullptr;
 /* The formats we print, as a client names them. */
 constexpr const char *printed_formats[] = {"image/pwg-raster", "image/urf", "image/png", "image/jpeg", native_format};
 
-/* The format of a document's first bytes, or NULL when we do not print it. */
-const char *format_of(const unsigned char *h, size_t n)
-{
-  if (n >= 4 && std::memcmp(h, "RaS2", 4) == 0)
-    return "image/pwg-raster";
-  if (n >= 7 && std::memcmp(h, "UNIRAST", 7) == 0)
-    return "image/urf";
-  if (n >= 8 && std::memcmp(h, "\x89PNG\r\n\x1a\n", 8) == 0)
-    return "image/png";
-  if (n >= 3 && std::memcmp(h, "\xff\xd8\xff", 3) == 0)
-    return "image/jpeg";
-  if (n >= 2 && h[0] == 0x1B && h[1] == 0x1A) // a packet: the printer's own stream
-    return native_format;
-  return nullptr;
-}
-
 bool printed(const char *format)
 {
   for (const char *f : printed_formats)
@@ -188,7 +172,7 @@ bool check_format(http_t *http, ipp_t *request, bool has_data, refusal &r)
       return true;
     unsigned char header[8] = {};
     ssize_t n = httpPeek(http, reinterpret_cast<char *>(header), sizeof header);
-    format = n > 0 ? format_of(header, static_cast<size_t>(n)) : nullptr;
+    format = n > 0 ? ovik_app_format_of(header, static_cast<size_t>(n)) : nullptr;
     if (!format) {
       r.status = IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED;
       r.message = "The document is of a kind this printer does not print (PWG or Apple raster, PNG, JPEG)";
@@ -256,6 +240,22 @@ void vet(http_t *http, ipp_t *request)
 
 } // namespace
 
+/* The format of a document's first bytes, or NULL when we do not print it. */
+const char *ovik_app_format_of(const unsigned char *h, size_t n)
+{
+  if (n >= 4 && std::memcmp(h, "RaS2", 4) == 0)
+    return "image/pwg-raster";
+  if (n >= 7 && std::memcmp(h, "UNIRAST", 7) == 0)
+    return "image/urf";
+  if (n >= 8 && std::memcmp(h, "\x89PNG\r\n\x1a\n", 8) == 0)
+    return "image/png";
+  if (n >= 3 && std::memcmp(h, "\xff\xd8\xff", 3) == 0)
+    return "image/jpeg";
+  if (n >= 2 && h[0] == 0x1B && h[1] == 0x1A) // a packet: the printer's own stream
+    return native_format;
+  return nullptr;
+}
+
 /* libcups's ippRead, then a look at every request the server reads. */
 extern "C" ipp_state_t ippRead(http_t *http, ipp_t *ipp)
 {
@@ -275,9 +275,11 @@ void ovik_app_vet_start(pappl_system_t *system)
   vet_system = system;
 }
 
-/* Answers a request that vetting refused. */
+/* Answers a request that vetting refused, and the printer tools' operation. */
 bool ovik_app_operation_cb(pappl_client_t *client, void *)
 {
+  if (ovik_app_tools_operation(client))
+    return true;
   ipp_t *request = papplClientGetRequest(client);
   if (papplClientGetOperation(client) != refused_op)
     return false;

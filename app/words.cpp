@@ -137,6 +137,57 @@ const chinese chinese_texts[] = {
     {"mm", "毫米"},
     {"Paper roll", "卷纸"},
     {"%g x %g mm", "%g × %g 毫米"},
+    // The Printer Tools page (toolspage.cpp), by its English as PAPPL's texts
+    // are; a text with numbers by its pattern (ovik_app_localize).
+    {"Printer Tools", "打印机工具"},
+    {"Driver", "驱动程序"},
+    {"Model ID in the catalogue", "目录中的型号 ID"},
+    {"Model ID the printer reports", "打印机报告的型号 ID"},
+    {"Firmware", "固件版本"},
+    {"The printer says", "打印机的回应"},
+    {"Drawers and Beeper", "钱箱和蜂鸣器"},
+    {"Open Drawer %d", "打开钱箱 %d"},
+    {"Print Self-Test Page", "打印自检页"},
+    {"Stored Logos", "已存储的标志"},
+    {"The printer holds no stored graphics.", "打印机中没有存储的图形。"},
+    {"Logo", "标志"},
+    {"Logo %d", "标志 %d"},
+    {"Key Codes", "键码"},
+    {"Size", "尺寸"},
+    {"%d x %d dots", "%d × %d 点"},
+    {"not known (stored by another program)", "未知（由其他程序存储）"},
+    {"Graphics memory: %d of %d bytes free.", "图形存储器：可用 %d 字节，共 %d 字节。"},
+    {"Delete All Stored Graphics", "删除所有存储的图形"},
+    {"Store a Logo", "存储标志"},
+    {"(the Logo Number a job prints)", "（作业按此标志编号打印）"},
+    {"Image", "图像"},
+    {"PNG or JPEG; a wider image is made as wide as the paper", "PNG 或 JPEG；较宽的图像会缩小到纸宽"},
+    {"Gray as", "灰色处理为"},
+    {"Black or white (drawings, text)", "黑或白（图画、文字）"},
+    {"Dot patterns (photos)", "网点（照片）"},
+    {"Preview", "预览"},
+    {"Store Logo", "存储标志"},
+    {"Logo %d would be %d x %d dots, as shown below; nothing has been sent.",
+     "标志 %d 将为 %d × %d 点，如下所示；尚未发送任何内容。"},
+    {"Choose an image file (PNG or JPEG, at most %d MB).", "请选择图像文件（PNG 或 JPEG，最大 %d MB）。"},
+    {"Logo %d stored in the printer: %d x %d dots.", "标志 %d 已存入打印机：%d × %d 点。"},
+    {"Logo %d deleted.", "标志 %d 已删除。"},
+    {"Every stored graphic deleted.", "所有存储的图形已删除。"},
+    {"Drawer %d opened.", "钱箱 %d 已打开。"},
+    {"Beeped.", "已蜂鸣。"},
+    {"Self-test page printed.", "自检页已打印。"},
+    {"The printer is printing a job; try again when the job is done.", "打印机正在打印作业；请在作业完成后再试。"},
+    {"Another printer tool is using the printer; try again in a moment.",
+     "另一个打印机工具正在使用打印机；请稍后再试。"},
+    {"The printer cannot be reached: check that it is on and connected.", "无法连接打印机：请检查其是否开机并已连接。"},
+    {"The printer cannot be opened: check that it is on and connected.", "无法打开打印机：请检查其是否开机并已连接。"},
+    {"The printer did not answer the request for the model.", "打印机没有回应型号查询。"},
+    {"The printer did not answer the request for the stored graphics.", "打印机没有回应已存储图形的查询。"},
+    {"The printer did not answer the request for the graphics memory left.", "打印机没有回应剩余图形存储器的查询。"},
+    {"The file is not a PNG or JPEG image.", "该文件不是 PNG 或 JPEG 图像。"},
+    {"The file is empty: there is no image in it.", "该文件是空的：其中没有图像。"},
+    {"The image is %d dots tall; a stored logo is %d dots tall at most.", "图像高 %d 点；存储的标志最高 %d 点。"},
+    {"The image is empty (%d x %d dots): there is nothing to store.", "图像是空白的（%d × %d 点）：没有可存储的内容。"},
     // PAPPL's pages: labels, buttons, messages, states.
     {"%d job", "%d 个作业"},
     {"%d jobs", "%d 个作业"},
@@ -296,6 +347,22 @@ std::string number_pattern(const std::string &s, std::vector<std::string> &numbe
   return out;
 }
 
+/* A pattern's text with its %d replaced by the numbers, in order. */
+std::string with_numbers(const char *pattern, const std::vector<std::string> &numbers)
+{
+  std::string out;
+  size_t n = 0;
+  for (const char *p = pattern; *p; p++) {
+    if (p[0] == '%' && p[1] == 'd' && n < numbers.size()) {
+      out += numbers[n++];
+      p++;
+    } else {
+      out += *p;
+    }
+  }
+  return out;
+}
+
 /* The Chinese of an English text: by the text itself, else by its pattern
  * with the numbers put back in order; empty when the table has neither. */
 std::string to_chinese(const std::string &english)
@@ -305,21 +372,9 @@ std::string to_chinese(const std::string &english)
       return c.zh;
   std::vector<std::string> numbers;
   std::string pattern = number_pattern(english, numbers);
-  for (const chinese &c : chinese_texts) {
-    if (pattern != c.from)
-      continue;
-    std::string out;
-    size_t n = 0;
-    for (const char *p = c.zh; *p; p++) {
-      if (p[0] == '%' && p[1] == 'd' && n < numbers.size()) {
-        out += numbers[n++];
-        p++;
-      } else {
-        out += *p;
-      }
-    }
-    return out;
-  }
+  for (const chinese &c : chinese_texts)
+    if (pattern == c.from)
+      return with_numbers(c.zh, numbers);
   return "";
 }
 
@@ -416,6 +471,19 @@ extern "C" const char *papplLocGetString(pappl_loc_t *loc, const char *key)
     if (const char *text = ours())
       return text;
   return found;
+}
+
+/* A text in the client's language: its own entry, else its pattern's (the
+ * numbers as %d) with the numbers put back; the text itself without one. */
+std::string ovik_app_localize(pappl_client_t *client, const std::string &english)
+{
+  const char *found = papplClientGetLocString(client, english.c_str());
+  if (found != english.c_str() && english != found)
+    return found;
+  std::vector<std::string> numbers;
+  std::string pattern = number_pattern(english, numbers);
+  found = papplClientGetLocString(client, pattern.c_str());
+  return found == pattern.c_str() ? english : with_numbers(found, numbers);
 }
 
 /* The strings files of the tables, loaded into PAPPL's localizations, and

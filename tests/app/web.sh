@@ -10,15 +10,17 @@
 # out in the words the application serves for it, with one full stop;
 # "Print Test Page" prints the test receipt; settings chosen on Printing
 # Defaults and Media become the printer's defaults and the next job's
-# settings. A screenshot of every page in both languages is written to
+# settings; the Printer Tools page stores an uploaded image as a logo (its
+# preview first), refuses a file that is no image, opens a drawer with its
+# pulse alone and deletes the logo. A screenshot of every page in both languages is written to
 # $OVIK_WEB_SHOTS when it is set (else into the test's folder).
 #
 #   web.sh APP SIM DECODE SOURCE_DIR
 set -u
 app="$1" simulator="$2" decode="$3" source="$4"
 . "$source/tests/app/common.sh"
-need chromium chromedriver curl ipptool
-begin web 300
+need chromium chromedriver curl ipptool gs
+begin web 330
 shots="${OVIK_WEB_SHOTS:-$work/shots}"
 mkdir -p "$shots"
 start_sim printer
@@ -81,11 +83,14 @@ element() {
     grep -o '"element-6066-11e4-a52e-4f735466cecf":"[^"]*"' | cut -d'"' -f4
 }
 
-# Clicks what a CSS selector finds.
+# Clicks what a CSS selector finds, scrolled to the middle of the window
+# first (at its bottom edge PAPPL's fixed footer would take the click).
 click() {
   local id
   id=$(element "$1")
   [ -n "$id" ] || { fail "no element $1"; return; }
+  webdriver POST "$s/execute/sync" \
+    "{\"script\":\"arguments[0].scrollIntoView({block: 'center'})\",\"args\":[{\"element-6066-11e4-a52e-4f735466cecf\":\"$id\"}]}" > /dev/null
   webdriver POST "$s/element/$id/click" '{}' > /dev/null
 }
 
@@ -142,8 +147,8 @@ not_words='
 # language.
 check_pages() {
   local lang="$1" chinese="$2" page name bad own
-  for page in / /front /front/printing /front/media /front/supplies /front/jobs /front/config /front/delete \
-    /front/cancelall /addprinter /config; do
+  for page in / /front /front/printing /front/media /front/supplies /front/tools /front/jobs /front/config \
+    /front/delete /front/cancelall /addprinter /config; do
     name="$lang$(echo "$page" | tr / -)"
     own='"front", "Ovik Tern 80A", "ovik-printer-app"'
     case "$page" in */config) own="$own, \"Save Changes\"" ;; esac
@@ -229,6 +234,90 @@ case "$ready" in *"media-tracking=gap"*) ;; *) fail "labels with gaps are not tr
 open_page /front/printing
 expect_text "$(strings_text en 'media-type\.labels')" defaults-media
 
+# Printer Tools: a PNG uploaded as logo 3, previewed with nothing stored,
+# then stored as exactly the image's dots and listed with its size; a file
+# that is no image refused in words with nothing stored; Open Drawer 1 a
+# connection of its own with the pulse alone; the logo deleted.
+cat > "$work/logo.ps" << 'END'
+%!PS
+newpath 10 10 moveto 180 0 rlineto 0 60 rlineto -180 0 rlineto closepath fill
+1 setgray newpath 60 25 moveto 80 0 rlineto 0 30 rlineto -80 0 rlineto closepath fill
+showpage
+END
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pnggray -r72 -g200x80 -o "$work/logo.png" "$work/logo.ps"
+gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pbmraw -r72 -g200x80 -o "$work/logo.pbm" "$work/logo.ps"
+printf 'not an image\n' > "$work/notes.png"
+stored="$work/printer/memory/nv-3032.pbm"
+
+# The printer's connections that carried more than status requests, in order.
+tool_streams() {
+  local f
+  for f in "$work/printer"/out/*.prn; do
+    [ -e "$f" ] && [ -n "$(records "$f")" ] && echo "$f"
+  done
+}
+
+# Uploads FILE as logo NUMBER with the button ACTION (preview or store-logo).
+upload_logo() {
+  local id
+  open_page /front/tools
+  id=$(element "input[name='image']")
+  webdriver POST "$s/element/$id/value" "{\"text\":\"$1\"}" > /dev/null
+  click "select[name='number'] option[value='$2']"
+  click "button[value='$3']"
+}
+
+open_page /front
+click "a[href='/front/tools']"
+[ "$(run_script 'return document.querySelector("#model-id").innerText + " " + document.querySelector("#firmware").innerText')" = "0x01 1.0.0" ] ||
+  fail "the Printer Tools page does not show the printer's model ID 0x01 and firmware 1.0.0"
+expect_text "The printer holds no stored graphics." en-tools-page
+upload_logo "$work/logo.png" 3 preview
+expect_text "Logo 3 would be 200 x 60 dots, as shown below; nothing has been sent." en-tools-preview
+[ -n "$(element "img[alt='logo preview']")" ] || fail "the preview shows no image"
+screenshot en-tools-preview
+[ ! -e "$stored" ] || fail "Preview stored the logo"
+
+upload_logo "$work/logo.png" 3 store-logo
+expect_text "Logo 3 stored in the printer: 200 x 60 dots." en-tools-stored
+expect_text "200 x 60 dots" en-tools-stored
+screenshot en-tools-stored
+if [ ! -f "$stored" ]; then
+  fail "Store Logo: no graphic with the key codes of logo-index 3 in the printer"
+else
+  pbm_data "$stored" | content_rows 25 > "$work/stored.rows"
+  tail -c $((25 * 80)) "$work/logo.pbm" | content_rows 25 > "$work/image.rows" # after its header and comment
+  [ "$(wc -l < "$work/stored.rows")" -eq 60 ] && cmp -s "$work/stored.rows" "$work/image.rows" ||
+    fail "the stored logo ($(wc -l < "$work/stored.rows") rows) is not the image's dots"
+fi
+
+before=$(tool_streams | wc -l)
+upload_logo "$work/notes.png" 4 store-logo
+expect_text "The file is not a PNG or JPEG image." en-tools-refused
+screenshot en-tools-refused
+for f in $(tool_streams | tail -n +$((before + 1))); do
+  "$decode" "$f" | grep -q 'define NV graphics' && fail "a refused image was sent: $f"
+done
+[ "$(ls "$work/printer/memory")" = nv-3032.pbm ] || fail "a refused image changed the memory: $(ls "$work/printer/memory")"
+
+before=$(tool_streams | wc -l)
+click "input[value='Open Drawer 1']"
+expect_text "Drawer 1 opened." en-tools-drawer
+for _ in $(seq 50); do [ "$(tool_streams | wc -l)" -ge $((before + 2)) ] && break; sleep 0.1; done
+sleep 0.5
+mapfile -t new < <(tool_streams | tail -n +$((before + 1)))
+if [ "${#new[@]}" -ne 2 ]; then
+  fail "Open Drawer 1: ${#new[@]} connections, not the pulse's and the page's look"
+else
+  [ "$(hex_of "${new[0]}")" = "1b 70 00 50 50" ] || fail "Open Drawer 1 sent $(hex_of "${new[0]}")"
+  "$decode" --quiet "${new[1]}" 2>&1 | grep -q ' pulses=0 ' || fail "the page's look pulsed a drawer"
+fi
+
+click "#logos input[value='Delete']"
+expect_text "Logo 3 deleted." en-tools-deleted
+expect_text "The printer holds no stored graphics." en-tools-deleted
+[ ! -e "$stored" ] || fail "Delete left logo 3 in the printer"
+
 # Paper out shows on the printer's page in the words the application serves,
 # with one full stop, in both languages; it goes when paper is loaded.
 echo paper-out > "$work/printer/state"
@@ -249,6 +338,10 @@ open_page /front
 expect_text "$(strings_text zh 'printer-state-reasons\.media-empty')" zh-paper-out-page
 screenshot zh-paper-out
 check_pages zh true
+# What a tool did, in the reader's language: the numbers put into its words.
+open_page /front/tools
+click "input[value='打开钱箱 2']"
+expect_text "钱箱 2 已打开。" zh-tools-drawer
 webdriver DELETE "$s" > /dev/null
 
 echo ready > "$work/printer/state"

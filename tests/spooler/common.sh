@@ -146,6 +146,23 @@ stop_sim() {
   printf -v "$pid_var" '%s' ""
 }
 
+# The bytes of a file as lower-case hex pairs on one line.
+hex_of() {
+  od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'
+}
+
+# The hex rows of raw image rows of $1 bytes on standard input, one a line,
+# without the blank rows above and below.
+content_rows() {
+  od -An -v -tx1 -w"$1" | awk '{ rows[NR] = $0 } $0 ~ /[1-9a-f]/ { if (!first) first = NR; last = NR }
+    END { for (i = first; first && i <= last; i++) print rows[i] }'
+}
+
+# The bytes of a stored graphic's PBM file after its two header lines.
+pbm_data() {
+  tail -c +$(($(head -n 2 "$1" | wc -c) + 1)) "$1"
+}
+
 # The newest job stream that the simulated printer NAME wrote.
 last_stream() {
   ls "$work/$1"/out/job-*.prn 2>/dev/null | tail -n 1

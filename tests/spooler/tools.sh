@@ -14,11 +14,6 @@ filter="$1" command_filter="$2" ppds="$3" decode="$4" models="$5" simulator="$6"
 sandbox="$source/tools/cupsd-sandbox"
 . "$(dirname "$0")/common.sh"
 
-# The bytes of a file as lower-case hex pairs on one line.
-hex_of() {
-  od -An -v -tx1 "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'
-}
-
 # The jobs the simulator has taken so far.
 sim_jobs() {
   grep -c '^job=' "$work/printer/sim.log"
@@ -73,13 +68,6 @@ expect_levels() {
   esac
 }
 
-# The hex rows of raw image rows of $1 bytes on standard input, one a line,
-# without the blank rows above and below.
-content_rows() {
-  od -An -v -tx1 -w"$1" | awk '{ rows[NR] = $0 } $0 ~ /[1-9a-f]/ { if (!first) first = NR; last = NR }
-    END { for (i = first; first && i <= last; i++) print rows[i] }'
-}
-
 # The rows of the first page of a printer stream, without its blank rows above and below.
 page_rows() {
   local line offset length
@@ -87,11 +75,6 @@ page_rows() {
   offset=$((16#${line%% *}))
   length=$(sed -n 's/.*data_bytes=\([0-9]*\).*/\1/p' <<< "$line")
   tail -c +$((offset + 27)) "$1" | head -c "$length" | content_rows 72
-}
-
-# The bytes of a stored graphic's PBM file after its two header lines.
-pbm_data() {
-  tail -c +$(($(head -n 2 "$1" | wc -c) + 1)) "$1"
 }
 
 # A job with StoreLogo that is refused: its message, no byte to the

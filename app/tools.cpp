@@ -1,0 +1,377 @@
+/*
+ * tools.cpp - the printer tools of the printer application: what a shop does
+ * with a printer outside a job, for the Printer Tools page and the tools
+ * sub-command alike.
+ *
+ *   logos     an image read as a job reads it, stored as logo N (the key
+ *             codes logo-index N prints); the stored graphics listed and
+ *             deleted; the memory left
+ *   drawers   drawer 1 or 2 opened with a job's pulse, and nothing else
+ *   beeper    the beeper with the printer's default beeper settings
+ *   identity  the printer's model ID and firmware; its self-test page
+ *
+ * The engine does each (ovik_tools.h) over the printer's device, borrowed
+ * from PAPPL while no job has it: a printer that is printing says so at
+ * once, nothing waits for a job to end. An image is read and checked before
+ * the device is borrowed, so a bad one sends nothing. The printer cannot
+ * tell a stored graphic's size, so a logo stored from here keeps its
+ * preview in the spool folder ("p00001-logo-3.png"), which gives the list
+ * its size.
+ */
+#include <chrono>
+#include <cstring>
+#include <thread>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <png.h>
+
+#include "ovik_app.h"
+#include "ovik_error.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using steady = std::chrono::steady_clock;
+
+/* How long a tool waits for the monitor's look at the printer, or for
+ * another tool, to end. */
+constexpr auto monitor_wait = 5s;
+
+/* Every key code pair the NV memory can hold. */
+constexpr int most_graphics = 95 * 95;
+
+/* ---------- the preview ---------- */
+
+void png_to_vector(png_structp png, png_bytep data, png_size_t length)
+{
+  auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+/* Writes the PNG of b with a row buffer of the caller's; libpng's errors
+ * come back to the setjmp here. */
+bool encode_preview(png_structp png, png_infop info, const ovik_bitmap &b, uint8_t *row)
+{
+  if (setjmp(png_jmpbuf(png)))
+    return false;
+  size_t row_bytes = (b.width + 7) / 8;
+  png_set_IHDR(png, info, b.width, b.height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+               PNG_FILTER_TYPE_DEFAULT);
+  png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER); // 203 dpi
+  png_write_info(png, info);
+  for (uint32_t y = 0; y < b.height; y++) {
+    const uint8_t *from = b.rows + size_t(y) * b.bytes_per_line;
+    for (size_t i = 0; i < row_bytes; i++)
+      row[i] = static_cast<uint8_t>(~from[i]);
+    png_write_row(png, row);
+  }
+  png_write_end(png, nullptr);
+  return true;
+}
+
+/* A 1-bit image as a 1-bit gray PNG at 203 dpi (in a PNG 1 is white). */
+bool write_preview(const ovik_bitmap &b, std::vector<uint8_t> &out)
+{
+  out.clear();
+  std::vector<uint8_t> row((b.width + 7) / 8);
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info;
+  if (ok) {
+    png_set_write_fn(png, &out, png_to_vector, nullptr);
+    ok = encode_preview(png, info, b, row.data());
+  }
+  png_destroy_write_struct(&png, &info);
+  return ok;
+}
+
+/* ---------- what is kept of logos stored from here ---------- */
+
+/* The file of logo N's preview in the spool folder. */
+std::string record_path(pappl_printer_t *printer, int logo)
+{
+  char path[1024];
+  int fd =
+      papplPrinterOpenFile(printer, path, sizeof path, nullptr, ("logo-" + std::to_string(logo)).c_str(), "png", "r");
+  if (fd >= 0)
+    close(fd);
+  return path;
+}
+
+void keep_record(pappl_printer_t *printer, int logo, const std::vector<uint8_t> &png)
+{
+  char path[1024];
+  int fd =
+      papplPrinterOpenFile(printer, path, sizeof path, nullptr, ("logo-" + std::to_string(logo)).c_str(), "png", "w");
+  if (fd < 0)
+    return;
+  bool ok = write(fd, png.data(), png.size()) == static_cast<ssize_t>(png.size());
+  if (close(fd) != 0 || !ok)
+    unlink(path);
+}
+
+void drop_record(pappl_printer_t *printer, int logo)
+{
+  unlink(record_path(printer, logo).c_str());
+}
+
+/* The size a record gives logo N (its PNG's header), 0 x 0 without one. */
+void record_size(pappl_printer_t *printer, int logo, uint32_t &width, uint32_t &height)
+{
+  width = height = 0;
+  int fd = open(record_path(printer, logo).c_str(), O_RDONLY);
+  if (fd < 0)
+    return;
+  uint8_t h[24];
+  if (read(fd, h, sizeof h) == sizeof h && std::memcmp(h + 12, "IHDR", 4) == 0) {
+    width = uint32_t(h[16]) << 24 | uint32_t(h[17]) << 16 | uint32_t(h[18]) << 8 | h[19];
+    height = uint32_t(h[20]) << 24 | uint32_t(h[21]) << 16 | uint32_t(h[22]) << 8 | h[23];
+  }
+  close(fd);
+}
+
+/* ---------- the tools ---------- */
+
+/* What a tool works with. */
+struct tool_context {
+  pappl_printer_t *printer;
+  const dev_mode &settings;
+  const ovik_status_port &port;
+  char message[256];
+};
+
+void store_logo(tool_context &c, tool_run &r)
+{
+  r.code = r.logo ? ovik_tools_store_logo(&c.settings, &c.port, r.number, &r.logo->bitmap, c.message, sizeof c.message)
+                  : OVIK_ERR_PARAMETER;
+  if (r.code == 0)
+    keep_record(c.printer, r.number, r.logo->preview);
+}
+
+/* The graphics held, with the sizes of logos stored from here; the record
+ * of a logo the printer no longer holds goes. */
+void list_logos(tool_context &c, tool_run &r)
+{
+  std::vector<ovik_nv_graphic> found(most_graphics);
+  int count = 0;
+  r.code = ovik_tools_list_logos(&c.settings, &c.port, OVIK_STATUS_REPLY_MS, found.data(), most_graphics, &count,
+                                 c.message, sizeof c.message);
+  if (r.code != 0)
+    return;
+  int first = 0, last = 0;
+  ovik_app_logo_numbers(&first, &last);
+  std::vector<bool> held(static_cast<size_t>(last + 1));
+  for (int i = 0; i < count; i++) {
+    listed_graphic g;
+    g.graphic = found[static_cast<size_t>(i)];
+    if (g.graphic.logo >= first && g.graphic.logo <= last) {
+      held[static_cast<size_t>(g.graphic.logo)] = true;
+      record_size(c.printer, g.graphic.logo, g.width, g.height);
+    }
+    r.graphics.push_back(g);
+  }
+  for (int logo = first; logo <= last; logo++)
+    if (!held[static_cast<size_t>(logo)])
+      drop_record(c.printer, logo);
+}
+
+void delete_logo(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_delete_logo(&c.settings, &c.port, r.number, c.message, sizeof c.message);
+  int first = 0, last = 0;
+  ovik_app_logo_numbers(&first, &last);
+  for (int logo = first; r.code == 0 && logo <= last; logo++)
+    if (r.number == -1 || r.number == logo)
+      drop_record(c.printer, logo);
+}
+
+void capacity(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_capacity(&c.settings, &c.port, OVIK_STATUS_REPLY_MS, &r.free_bytes, &r.total_bytes, c.message,
+                               sizeof c.message);
+}
+
+void open_drawer(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_open_drawer(&c.settings, &c.port, r.number, c.message, sizeof c.message);
+}
+
+void beep(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_beep(&c.settings, &c.port, c.message, sizeof c.message);
+}
+
+void self_test(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_self_test(&c.settings, &c.port, c.message, sizeof c.message);
+}
+
+void identify(tool_context &c, tool_run &r)
+{
+  r.code = ovik_tools_identify(&c.settings, &c.port, OVIK_STATUS_REPLY_MS, &r.identity, c.message, sizeof c.message);
+}
+
+/* The tools by name. */
+struct tool_row {
+  tool_action action;
+  const char *name;
+  void (*run)(tool_context &, tool_run &);
+};
+
+constexpr tool_row tools[] = {
+    {tool_action::store_logo, "store-logo", store_logo},    {tool_action::list_logos, "list-logos", list_logos},
+    {tool_action::delete_logo, "delete-logo", delete_logo}, {tool_action::capacity, "capacity", capacity},
+    {tool_action::open_drawer, "open-drawer", open_drawer}, {tool_action::beep, "beep", beep},
+    {tool_action::self_test, "self-test", self_test},       {tool_action::identify, "identify", identify},
+};
+
+/* Borrows the device of an idle printer: NULL with why filled when a job
+ * has it or it cannot be reached. The monitor's short look is waited for. */
+pappl_device_t *borrow(printer_state &st, std::string &why)
+{
+  pappl_printer_t *printer = st.printer;
+  unsigned shown = 0;
+  {
+    std::lock_guard<std::mutex> hold(st.lock);
+    shown = st.shown;
+  }
+  // PAPPL opens a device with the printer's lock held, for as long as the
+  // address takes to answer: one the monitor cannot reach is tried first.
+  // A device that does not open is the monitor's for a moment, or one that
+  // cannot be reached.
+  const char *uri = papplPrinterGetDeviceURI(printer);
+  for (auto end = steady::now() + monitor_wait;;) {
+    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || st.jobs_inside > 0) {
+      why = "The printer is printing a job; try again when the job is done";
+      return nullptr;
+    }
+    if ((shown & OVIK_STATUS_UNREACHABLE) && !ovik_app_reachable(uri)) {
+      why = "The printer cannot be reached: check that it is on and connected";
+      return nullptr;
+    }
+    st.port_active = true;
+    if (pappl_device_t *device = papplPrinterOpenDevice(printer))
+      return device;
+    st.port_active = false;
+    if (steady::now() >= end)
+      break;
+    shown = OVIK_STATUS_UNREACHABLE; // from now on, asked each time
+    std::this_thread::sleep_for(100ms);
+  }
+  why = "The printer cannot be opened: check that it is on and connected";
+  return nullptr;
+}
+
+} // namespace
+
+const char *ovik_app_tool_name(tool_action action)
+{
+  for (const tool_row &t : tools)
+    if (t.action == action)
+      return t.name;
+  return "";
+}
+
+bool ovik_app_tool_named(const char *name, tool_action &action)
+{
+  for (const tool_row &t : tools)
+    if (name && std::strcmp(t.name, name) == 0) {
+      action = t.action;
+      return true;
+    }
+  return false;
+}
+
+void ovik_app_logo_numbers(int *first, int *last)
+{
+  const ovik_keyword *row = ovik_keyword_find("LogoIndex");
+  *first = row ? row->min : 0;
+  *last = row ? row->max : 0;
+}
+
+/* The image read, trimmed to its rows with dots, checked, and its preview. */
+bool ovik_app_prepare_logo(pappl_printer_t *printer, int logo, const char *path, bool photo, logo_upload &out,
+                           std::string &why)
+{
+  printer_state *st = ovik_app_state(printer);
+  int first = 0, last = 0;
+  ovik_app_logo_numbers(&first, &last);
+  dev_mode settings{};
+  if (!st) {
+    why = "This printer has no Ovik driver";
+    return false;
+  }
+  if (logo < first || logo > last) {
+    why = "There is no logo " + std::to_string(logo) + ": logos are numbered " + std::to_string(first) + " to " +
+          std::to_string(last) + ", as logo-index prints them";
+    return false;
+  }
+  if (!ovik_app_printer_settings(printer, *st, settings, why) ||
+      !ovik_app_read_image(path, static_cast<uint32_t>(st->driver->row->width_dots), photo, out.image, why))
+    return false;
+  ovik_bitmap page = {out.image.width, out.image.height, (out.image.width + 7) / 8, out.image.rows.data()};
+  out.bitmap = ovik_bitmap_content(&page);
+  char message[256];
+  if (ovik_tools_check_logo(&settings, logo, out.bitmap.width, out.bitmap.height, message, sizeof message) != 0) {
+    why = message;
+    return false;
+  }
+  if (!write_preview(out.bitmap, out.preview)) {
+    why = "The preview of the logo could not be made";
+    return false;
+  }
+  return true;
+}
+
+/* One visit: the device borrowed, every tool run over it, given back. */
+void ovik_app_run_tools(pappl_printer_t *printer, tool_run *runs, size_t count)
+{
+  auto refuse = [&](const std::string &why) {
+    for (size_t i = 0; i < count; i++) {
+      runs[i].busy = true;
+      runs[i].code = OVIK_ERR_IO_WRITE;
+      runs[i].message = why;
+    }
+  };
+  printer_state *st = ovik_app_state(printer);
+  dev_mode settings{};
+  std::string why;
+  if (!st) {
+    why = "This printer has no Ovik driver";
+  } else if (ovik_app_printer_settings(printer, *st, settings, why)) {
+    std::unique_lock<std::timed_mutex> one(st->tool_lock, std::defer_lock);
+    if (!one.try_lock_for(monitor_wait)) {
+      why = "Another printer tool is using the printer; try again in a moment";
+    } else if (pappl_device_t *device = borrow(*st, why)) {
+      device_port port;
+      port_open(port, device);
+      for (size_t i = 0; i < count; i++) {
+        tool_context c{printer, settings, port.port, ""};
+        for (const tool_row &t : tools)
+          if (t.action == runs[i].action)
+            t.run(c, runs[i]);
+        runs[i].message = c.message;
+      }
+      port_close(port);
+      papplPrinterCloseDevice(printer);
+      st->port_active = false;
+      return;
+    }
+  }
+  refuse(why);
+}
+
+bool ovik_app_logo_preview(pappl_printer_t *printer, int logo, std::vector<uint8_t> &png)
+{
+  png.clear();
+  int fd = open(record_path(printer, logo).c_str(), O_RDONLY);
+  if (fd < 0)
+    return false;
+  uint8_t buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 && png.size() < (8u << 20))
+    png.insert(png.end(), buffer, buffer + n);
+  close(fd);
+  return n == 0 && !png.empty();
+}
