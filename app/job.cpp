@@ -390,7 +390,7 @@ layout layout_of(const job_run &r, const pappl_pr_options_t &o)
 void run_once(job_run &r, pappl_device_t *device, document_kind kind, const pappl_pr_options_t &o)
 {
   r.port.write_since_ms = &r.st.write_since_ms;
-  port_open(r.port, device);
+  port_open(r.port, device, papplPrinterGetDeviceURI(r.st.printer));
   r.st.port_active = true;
   ovik_status_port *port = nullptr;
   uint8_t probe[8];

@@ -106,7 +106,7 @@ void look(printer_state &st)
   }
   st.unreachable = false;
   device_port port;
-  port_open(port, device);
+  port_open(port, device, papplPrinterGetDeviceURI(st.printer));
   unsigned found = 0;
   int waited = 0;
   int result = ovik_status_query(st.driver->row->printer_class, &port.port, OVIK_STATUS_REPLY_MS, &found, &waited);

@@ -149,9 +149,10 @@ int ovik_app_density_level(int configured, int job);
 /* ---------- the way to the printer (port.cpp) ---------- */
 
 /* A PAPPL device as a status port: writes, and one-byte reads with a
- * deadline. papplDeviceRead waits up to 10 s on a silent printer, so reads
- * run on a thread of the port's own and the caller waits at most its
- * deadline; a read still under way when the port closes is waited for. */
+ * deadline. papplDeviceRead waits up to 10 s on a silent printer, so a
+ * network printer is read from its socket with the deadline, and other
+ * devices on a thread of the port's own, the caller waiting at most its
+ * deadline; such a read still under way when the port closes is waited for. */
 struct device_port {
   pappl_device_t *device = nullptr;
   std::mutex lock;
@@ -163,13 +164,14 @@ struct device_port {
   bool broken = false;          /* reads fail: there is no way back (a file, a printer gone) */
   int failed_reads = 0;         /* reads in a row that failed at once */
   bool stop = false;
+  int socket = -1; /* the network printer's socket, read directly; else -1 */
   std::thread reader;
   std::atomic<long long> *write_since_ms = nullptr; /* told when a write starts and ends; may be NULL */
   ovik_status_port port{};                          /* the engine's view of this port */
 };
 
-/* Starts a port on device (the device stays the caller's). */
-void port_open(device_port &p, pappl_device_t *device);
+/* Starts a port on device, opened for uri (the device stays the caller's). */
+void port_open(device_port &p, pappl_device_t *device, const char *uri);
 
 /* Waits for a read under way, then stops the reader. */
 void port_close(device_port &p);

@@ -3,14 +3,22 @@
  * of the printer's replies with a deadline of the caller's.
  *
  * papplDeviceRead waits as long as the device likes (10 s for a socket or a
- * USB printer that says nothing), so a read runs on the port's own thread
- * and the caller waits only as long as it wants. A read is started only
- * right after a flush: papplDeviceRead flushes the device's write buffer on
- * entry, which must not meet a write of the job's thread. Once the reader
- * is inside the read, writes may go on beside it.
+ * USB printer that says nothing). A network printer's replies are read
+ * from the device's socket directly, with the caller's deadline. Other
+ * devices read on the port's own thread, and the caller waits only as long
+ * as it wants; such a read is started only right after a flush, since
+ * papplDeviceRead flushes the device's write buffer on entry, which must
+ * not meet a write of the job's thread. Once the reader is inside the
+ * read, writes may go on beside it.
  */
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 
 #include "ovik_app.h"
 
@@ -69,24 +77,79 @@ void discard_cb(void *context)
   auto *p = static_cast<device_port *>(context);
   std::lock_guard<std::mutex> hold(p->lock);
   p->received.clear();
+  pollfd ready = {p->socket, POLLIN, 0};
+  uint8_t buffer[64];
+  for (int i = 0; p->socket >= 0 && i < 64 && poll(&ready, 1, 0) > 0 && (ready.revents & POLLIN); i++)
+    if (recv(p->socket, buffer, sizeof buffer, MSG_DONTWAIT) <= 0)
+      break; // an end of file or an error is for the next read to find
+}
+
+/* The connected socket of a network device (socket, dnssd and snmp URIs,
+ * which PAPPL 1.3.1 opens alike and whose device data starts with the
+ * descriptor), or -1: then the device is read through PAPPL. */
+int socket_of(pappl_device_t *device, const char *uri)
+{
+  const char *schemes[] = {"socket:", "dnssd:", "snmp:"};
+  bool network = false;
+  for (const char *scheme : schemes)
+    network = network || (uri && std::strncmp(uri, scheme, std::strlen(scheme)) == 0);
+  const int *data = network ? static_cast<const int *>(papplDeviceGetData(device)) : nullptr;
+  struct stat info{};
+  sockaddr_storage peer{};
+  socklen_t peer_length = sizeof peer;
+  if (!data || *data < 0 || fstat(*data, &info) != 0 || !S_ISSOCK(info.st_mode) ||
+      getpeername(*data, reinterpret_cast<sockaddr *>(&peer), &peer_length) != 0)
+    return -1;
+  return *data;
+}
+
+/* A read from the printer's socket within timeout_ms. */
+int socket_read(device_port &p, int timeout_ms, uint8_t *byte)
+{
+  if (p.received.empty() && !p.hung_up && !p.broken) {
+    pollfd ready = {p.socket, POLLIN, 0};
+    int n = poll(&ready, 1, timeout_ms);
+    if (n < 0 && errno != EINTR)
+      p.broken = true;
+    if (n > 0) {
+      uint8_t buffer[64];
+      ssize_t got = read(p.socket, buffer, sizeof buffer);
+      if (got > 0)
+        p.received.insert(p.received.end(), buffer, buffer + got);
+      else if (got == 0)
+        p.hung_up = true;
+      else if (errno != EINTR && errno != EAGAIN)
+        p.broken = true;
+    }
+  }
+  if (!p.received.empty()) {
+    *byte = p.received.front();
+    p.received.pop_front();
+    return 1;
+  }
+  return p.hung_up || p.broken ? -1 : 0;
 }
 
 } // namespace
 
-void port_open(device_port &p, pappl_device_t *device)
+void port_open(device_port &p, pappl_device_t *device, const char *uri)
 {
   p.device = device;
   p.received.clear();
   p.read_asked = p.reading = p.hung_up = p.broken = p.stop = false;
   p.failed_reads = 0;
   p.port = {send_cb, read_cb, discard_cb, &p, nullptr};
-  p.reader = std::thread(reader_loop, &p);
+  p.socket = socket_of(device, uri);
+  if (p.socket < 0)
+    p.reader = std::thread(reader_loop, &p);
 }
 
 void port_close(device_port &p)
 {
-  if (!p.reader.joinable())
+  if (!p.reader.joinable()) {
+    p.device = nullptr;
     return;
+  }
   {
     std::unique_lock<std::mutex> hold(p.lock);
     p.changed.wait(hold, [&] { return !p.reading && !p.read_asked; });
@@ -117,6 +180,10 @@ int port_write(device_port &p, const void *data, size_t length)
  * and awaited until the deadline. */
 int port_read(device_port &p, int timeout_ms, uint8_t *byte)
 {
+  if (p.socket >= 0) {
+    std::lock_guard<std::mutex> hold(p.lock);
+    return socket_read(p, timeout_ms, byte);
+  }
   auto deadline = steady::now() + std::chrono::milliseconds(timeout_ms);
   std::unique_lock<std::mutex> hold(p.lock);
   for (;;) {

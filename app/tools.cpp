@@ -345,13 +345,23 @@ void ovik_app_run_tools(pappl_printer_t *printer, tool_run *runs, size_t count)
       why = "Another printer tool is using the printer; try again in a moment";
     } else if (pappl_device_t *device = borrow(*st, why)) {
       device_port port;
-      port_open(port, device);
+      port_open(port, device, papplPrinterGetDeviceURI(printer));
+      // A printer that did not answer one request is not asked the next:
+      // each would wait out its own deadline.
+      bool silent = false;
       for (size_t i = 0; i < count; i++) {
+        if (silent) {
+          runs[i].code = OVIK_ERR_IO_READ_TIMEOUT;
+          runs[i].message = "The printer did not answer, so it was not asked again";
+          continue;
+        }
         tool_context c{printer, settings, port.port, ""};
         for (const tool_row &t : tools)
           if (t.action == runs[i].action)
             t.run(c, runs[i]);
         runs[i].message = c.message;
+        if (runs[i].code == OVIK_ERR_IO_READ_TIMEOUT)
+          silent = true;
       }
       port_close(port);
       papplPrinterCloseDevice(printer);

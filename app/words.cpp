@@ -184,6 +184,7 @@ const chinese chinese_texts[] = {
     {"The printer did not answer the request for the model.", "打印机没有回应型号查询。"},
     {"The printer did not answer the request for the stored graphics.", "打印机没有回应已存储图形的查询。"},
     {"The printer did not answer the request for the graphics memory left.", "打印机没有回应剩余图形存储器的查询。"},
+    {"The printer did not answer, so it was not asked again.", "打印机没有回应，因此未再次查询。"},
     {"The file is not a PNG or JPEG image.", "该文件不是 PNG 或 JPEG 图像。"},
     {"The file is empty: there is no image in it.", "该文件是空的：其中没有图像。"},
     {"The image is %d dots tall; a stored logo is %d dots tall at most.", "图像高 %d 点；存储的标志最高 %d 点。"},

@@ -251,6 +251,13 @@ TEST(PrinterAppTools, RefusesWhatCannotBeDoneAndSendsNothing)
   ASSERT_TRUE(app.add("gone", "ovik-tern-80a", "socket://127.0.0.1:" + std::to_string(free_port())));
   EXPECT_EQ(app.cli({"tools", "-d", "gone", "open-drawer", "1"}, &out), 1);
   EXPECT_EQ(out, "ovik-printer-app: The printer cannot be reached: check that it is on and connected.\n");
+  // A printer that takes the connection and says nothing: the tool tells
+  // so, and the printer is free for the next one at once.
+  printer_sim mute("ready", {"--pause-after", "0", "--pause-for", "60"});
+  ASSERT_TRUE(app.add("mute", "ovik-tern-80a", mute.uri()));
+  EXPECT_EQ(app.cli({"tools", "-d", "mute", "identify"}, &out), 1);
+  EXPECT_EQ(out, "ovik-printer-app: The printer did not answer the request for the model.\n");
+  EXPECT_EQ(app.cli({"tools", "-d", "mute", "beep"}, &out), 0) << out;
   std::this_thread::sleep_for(500ms);
   EXPECT_EQ(sent(sim).size(), before) << "a refused tool sent something to the printer";
 }
