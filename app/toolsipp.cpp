@@ -322,6 +322,11 @@ bool ovik_app_tools_operation(pappl_client_t *client)
                           first, last);
     return true;
   }
+  char refused[256];
+  if (run.action == tool_action::open_drawer && ovik_tools_check_drawer(run.number, refused, sizeof refused) != 0) {
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s.", refused);
+    return true;
+  }
   logo_upload logo;
   if (run.action == tool_action::store_logo) {
     pappl_pr_driver_data_t data;

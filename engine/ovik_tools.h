@@ -103,6 +103,9 @@ int ovik_tools_delete_logo(const dev_mode *printer, const ovik_status_port *port
 int ovik_tools_capacity(const dev_mode *printer, const ovik_status_port *port, int timeout_ms, int *free_bytes,
                         int *total_bytes, char *message, size_t size);
 
+/* OVIK_SUCCESS for drawer 1 or 2, else OVIK_ERR_PARAMETER with the message. */
+int ovik_tools_check_drawer(int drawer, char *message, size_t size);
+
 /* Opens cash drawer 1 or 2 with the pulse a job's Drawer1 and Drawer2 send;
  * nothing else is sent. */
 int ovik_tools_open_drawer(const dev_mode *printer, const ovik_status_port *port, int drawer, char *message,

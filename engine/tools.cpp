@@ -331,12 +331,19 @@ int ovik_tools_capacity(const dev_mode *printer, const ovik_status_port *port, i
   return say(message, size, OVIK_SUCCESS, "%d of %d bytes of graphics memory are free", *free_bytes, *total_bytes);
 }
 
+int ovik_tools_check_drawer(int drawer, char *message, size_t size)
+{
+  if (drawer != 1 && drawer != 2)
+    return say(message, size, OVIK_ERR_PARAMETER, "There is no drawer %d: the printers drive drawers 1 and 2", drawer);
+  return OVIK_SUCCESS;
+}
+
 /* Opens drawer 1 or 2: the pulse of pin 0 or 1, nothing else. */
 int ovik_tools_open_drawer(const dev_mode *printer, const ovik_status_port *port, int drawer, char *message,
                            size_t size)
 {
-  if (drawer != 1 && drawer != 2)
-    return say(message, size, OVIK_ERR_PARAMETER, "There is no drawer %d: the printers drive drawers 1 and 2", drawer);
+  if (int code = ovik_tools_check_drawer(drawer, message, size); code != OVIK_SUCCESS)
+    return code;
   char done[32];
   snprintf(done, sizeof done, "Drawer %d opened", drawer);
   return send_command(
