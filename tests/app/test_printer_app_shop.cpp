@@ -465,6 +465,14 @@ TEST(Load, EightPrintersFiveJobsEachAtOnce)
   done = true;
   probe.join();
   EXPECT_EQ(slow, 0) << "requests went unanswered for more than 10 s";
+  // Ended jobs leave nothing in the spool: no document, no attribute file.
+  auto spooled = [&] {
+    std::string names;
+    for (const auto &e : std::filesystem::directory_iterator(app.dir.file("spool")))
+      names += e.path().filename().string() + " ";
+    return names;
+  };
+  EXPECT_TRUE(eventually([&] { return spooled().empty(); }, 10s)) << spooled();
 }
 
 /* ---------- state ---------- */
