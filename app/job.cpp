@@ -549,6 +549,11 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   papplJobDeletePrintOptions(o);
 
   if (cancelled(r)) {
+    // PAPPL 1.3.1's finish_job marks the job canceled without adding its
+    // reason, and a job that carries reasons shows those alone: a job
+    // cancelled while it waited would say "printer-stopped", "Waiting: ...".
+    papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_PRINTER_STOPPED);
+    papplJobSetMessage(job, "Canceled");
     ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
     return true; // PAPPL marks the job canceled
   }

@@ -26,6 +26,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +45,13 @@ std::atomic<bool> incomplete_job{false};
  * their documents. */
 std::mutex ended_lock;
 std::map<std::pair<int, int>, ipp_jstate_t> ended;
+
+/* Ended jobs whose attribute files are gone (by printer and job ID), as of
+ * the last save and as this save finds them: each file is removed once,
+ * not at every save (with a hundred ended jobs kept a printer, that was most
+ * of what a save cost), and a job PAPPL no longer keeps leaves the list.
+ * Touched only by the save, one at a time. */
+std::set<std::pair<int, int>> attributes_removed, attributes_removed_now;
 
 /* The printers as the driver knows them, for the save. */
 std::mutex registry_lock;
@@ -224,8 +232,9 @@ void save_job(pappl_job_t *job, void *data)
       close(fd);
     }
     ippDelete(attrs);
-  } else {
-    papplJobOpenFile(job, path, sizeof path, nullptr, "ipp", "x");
+  } else if (attributes_removed.count(key) || papplJobOpenFile(job, path, sizeof path, nullptr, "ipp", "x") == 0 ||
+             errno == ENOENT) {
+    attributes_removed_now.insert(key);
   }
   jl.out->options("Job", o);
 }
@@ -383,6 +392,9 @@ bool ovik_app_save_cb(pappl_system_t *system, void *data)
     }
     registry_changed.notify_all();
   }
+
+  attributes_removed.swap(attributes_removed_now);
+  attributes_removed_now.clear();
 
   bool ok = fflush(fp) == 0 && fsync(fileno(fp)) == 0;
   ok = fclose(fp) == 0 && ok;

@@ -41,6 +41,7 @@
 #include "packet.h"
 #include "page.h"
 #include "paper.h"
+#include "servers.h"
 #include "sequence.h"
 #include "spooler.h"
 
@@ -360,25 +361,10 @@ const reference_filter references[] = {
 };
 constexpr size_t reference_count = std::size(references);
 
-} // namespace
-
-/* Writes the jobs, measures every figure and prints the table. */
-int main(int argc, char **argv)
+/* Writes the filter's jobs, measures its figures against the floor and
+ * CUPS's filters, and prints their table. */
+void filter_table(int runs, const std::string &work, const std::string &filter)
 {
-  int runs = 11;
-  std::string work = OVIK_BENCH_WORK, filter = OVIK_FILTER_BIN;
-  for (int i = 1; i + 1 < argc; i += 2) {
-    if (std::strcmp(argv[i], "--runs") == 0)
-      runs = std::max(1, atoi(argv[i + 1]));
-    else if (std::strcmp(argv[i], "--work") == 0)
-      work = argv[i + 1];
-    else if (std::strcmp(argv[i], "--filter") == 0)
-      filter = argv[i + 1];
-  }
-  if (mkdir(work.c_str(), 0755) != 0 && errno != EEXIST) {
-    fprintf(stderr, "ovik-bench: cannot make %s: %s\n", work.c_str(), strerror(errno));
-    return 1;
-  }
   auto in_work = [&](const char *name) { return work + "/" + name; };
   const std::string jobs[2] = {in_work("job50-v3.ras"), in_work("job50-v2.ras")};
   const char *job_names[2] = {"v3 uncompressed", "v2 compressed"};
@@ -394,9 +380,6 @@ int main(int argc, char **argv)
 
   printf("rastertoovik benchmark: median of %d runs of each side, the sides taken in turn, after one warm-up run\n",
          runs);
-  printf("machine: %s, %ld CPUs, %.1f GiB memory; filter built %s\n", cpu_model().c_str(),
-         sysconf(_SC_NPROCESSORS_ONLN), sysconf(_SC_PHYS_PAGES) * double(sysconf(_SC_PAGESIZE)) / (1 << 30),
-         OVIK_BENCH_BUILD);
   printf("filter: %s\n", filter.c_str());
   printf("job: %u pages of %u x %u dots, %zu bytes a page (%.1f MB of pixels); raster v3 uncompressed %.1f MB, "
          "v2 compressed %.1f MB\n",
@@ -580,8 +563,14 @@ int main(int argc, char **argv)
   }
 
   print_table(rows);
+  // The rasters stay for runs by hand; the large outputs go.
+  unlink(trace.c_str());
+  unlink(in_work("stdout").c_str());
+}
 
-  // The paper: what receipts take with the trim off and on.
+/* The paper receipts take with the trim off and on, and its table. */
+void paper_table(const std::string &work, const std::string &filter)
+{
   bench::runner run_program = [&](const std::vector<std::string> &argv, const std::vector<std::string> &env,
                                   const std::string &in, const std::string &out) {
     return run(command{argv, env, in, out}).status;
@@ -603,8 +592,78 @@ int main(int argc, char **argv)
   print_table(paper_rows, {"job", "trim on", "trim off", "content", "margins", "goal", ""});
   if (!missing.empty())
     printf("not measured: %s\n", missing.c_str());
-  // The rasters stay for runs by hand; the large outputs go.
-  unlink(trace.c_str());
-  unlink(in_work("stdout").c_str());
+}
+
+/* The print servers side by side, and their table: the application's
+ * figure over the classic path's; for jobs a second the inverse goal. */
+void server_table(int runs)
+{
+  std::string missing;
+  printf("\nprint servers: ovik-printer-app (the systemd unit's options) against a private cupsd with the Tern 80A\n"
+         "PPD and this filter, each printing to ovik-sim on loopback; median of %d runs of each side, the sides\n"
+         "taken in turn, after one warm-up run; a time ends at the last byte at the printer\n\n",
+         runs);
+  std::vector<bench::server_figure> figures = bench::server_figures(runs, &missing);
+  std::vector<table_row> rows;
+  for (const bench::server_figure &f : figures) {
+    auto value = [&](double v) {
+      return v < 0                             ? std::string("failed")
+             : std::strcmp(f.unit, "ms") == 0  ? ms(v)
+             : std::strcmp(f.unit, "MiB") == 0 ? mib(v)
+                                               : format("%.1f jobs/s", v);
+    };
+    bool measured = f.ours > 0 && f.theirs > 0;
+    double ratio = measured ? f.ours / f.theirs : 0;
+    bool met = f.higher_is_better ? ratio >= 2 : ratio <= 0.5;
+    rows.push_back({f.figure, value(f.ours), value(f.theirs), measured ? format("%.2f", ratio) : "", f.reference,
+                    f.record             ? "record"
+                    : f.higher_is_better ? ">= 2.00"
+                                         : "<= 0.50",
+                    !measured || f.record ? ""
+                    : met                 ? "met"
+                                          : "MISSED"});
+    if (!f.note.empty() && !measured)
+      missing += " " + f.figure + ": " + f.note + ";";
+  }
+  print_table(rows, {"figure", "application", "classic", "ratio", "classic path", "goal", ""});
+  if (!missing.empty())
+    printf("not measured:%s\n", missing.c_str());
+}
+
+} // namespace
+
+/* Measures the parts asked for (all by default) and prints their tables. */
+int main(int argc, char **argv)
+{
+  int runs = 11, server_runs = 5;
+  std::string work = OVIK_BENCH_WORK, filter = OVIK_FILTER_BIN, parts = "filter,paper,servers";
+  for (int i = 1; i + 1 < argc; i += 2) {
+    if (std::strcmp(argv[i], "--runs") == 0)
+      runs = std::max(1, atoi(argv[i + 1]));
+    else if (std::strcmp(argv[i], "--server-runs") == 0)
+      server_runs = std::max(1, atoi(argv[i + 1]));
+    else if (std::strcmp(argv[i], "--work") == 0)
+      work = argv[i + 1];
+    else if (std::strcmp(argv[i], "--filter") == 0)
+      filter = argv[i + 1];
+    else if (std::strcmp(argv[i], "--parts") == 0)
+      parts = argv[i + 1];
+  }
+  if (mkdir(work.c_str(), 0755) != 0 && errno != EEXIST) {
+    fprintf(stderr, "ovik-bench: cannot make %s: %s\n", work.c_str(), strerror(errno));
+    return 1;
+  }
+  auto part = [&](const char *name) {
+    return ("," + parts + ",").find(std::string(",") + name + ",") != std::string::npos;
+  };
+  printf("machine: %s, %ld CPUs, %.1f GiB memory; filter built %s\n", cpu_model().c_str(),
+         sysconf(_SC_NPROCESSORS_ONLN), sysconf(_SC_PHYS_PAGES) * double(sysconf(_SC_PAGESIZE)) / (1 << 30),
+         OVIK_BENCH_BUILD);
+  if (part("filter"))
+    filter_table(runs, work, filter);
+  if (part("paper"))
+    paper_table(work, filter);
+  if (part("servers"))
+    server_table(server_runs);
   return 0;
 }

@@ -466,21 +466,32 @@ TEST(Sim, AJobArrivesWholeWithItsListingAndPreview)
   int fd = connect_to(sim.port);
   ASSERT_GE(fd, 0);
   bytes sent, replies;
+  auto wall = [] { return std::chrono::system_clock::now().time_since_epoch(); };
+  auto last_sent = wall(), last_answered = wall();
   for (const auto &[piece, reply_size] : pieces) {
+    last_sent = wall();
     ASSERT_TRUE(send_all(fd, piece));
     sent = sent + piece;
     if (reply_size)
       replies = replies + receive(fd, reply_size);
     else
       std::this_thread::sleep_for(milliseconds(20)); // let the simulator read the piece alone
+    last_answered = wall();
   }
   EXPECT_EQ(harness::hex(replies), harness::hex(hex_bytes("12 00 5F 31 2E 30 2E 30 20 00")));
+  // The stream file's time is its last byte's, not its writing's after the close.
+  std::this_thread::sleep_for(milliseconds(300));
   shutdown(fd, SHUT_WR);
   EXPECT_TRUE(closed_by_peer(fd));
   close(fd);
 
   EXPECT_EQ(sim.line(), expected_job_line(1, sent, "eof"));
   EXPECT_STREAM(harness::read_file(sim.job_file(1, "prn")), sent);
+  struct stat st {};
+  ASSERT_EQ(stat(sim.job_file(1, "prn").c_str(), &st), 0);
+  auto arrived = std::chrono::seconds(st.st_mtim.tv_sec) + std::chrono::nanoseconds(st.st_mtim.tv_nsec);
+  EXPECT_TRUE(arrived >= last_sent && arrived <= last_answered)
+      << "the .prn time is " << (arrived - last_sent).count() << " ns after the last piece was sent";
   decode_result decoded = decode_stream(sent);
   std::string listing;
   for (const decode_record &rec : decoded.records)

@@ -566,26 +566,34 @@ inline bytes first_bitmap(const bytes &stream, uint32_t *bytes_per_line = nullpt
 
 /* ---------- pages ---------- */
 
-/* A page of 1-bit black rows as a PWG raster stream (what IPP Everywhere
- * clients send, and what the filter reads as well), with copies in its
- * header. */
-inline bytes pwg_raster(const page_spec &p, unsigned copies = 1)
+/* Pages of 1-bit black rows as a PWG raster stream (what IPP Everywhere
+ * clients send, and what the filter reads as well), with copies in each
+ * page header. */
+inline bytes pwg_raster(const std::vector<page_spec> &pages, unsigned copies = 1)
 {
   bytes out;
   cups_raster_t *r = cupsRasterOpenIO(append_to_bytes, &out, CUPS_RASTER_WRITE_PWG);
-  cups_page_header2_t h;
-  pwg_media_t *media =
-      pwgMediaForSize(static_cast<int>(p.width * 2540 / 203 + 1), static_cast<int>(p.height * 2540 / 203 + 1));
-  cupsRasterInitPWGHeader(&h, media, "black_1", 203, 203, "one-sided", nullptr);
-  h.cupsWidth = p.width;
-  h.cupsHeight = p.height;
-  h.cupsBytesPerLine = p.bpl();
-  h.NumCopies = copies;
-  cupsRasterWriteHeader2(r, &h);
-  bytes data = p.data();
-  cupsRasterWritePixels(r, data.data(), static_cast<unsigned>(data.size()));
+  for (const page_spec &p : pages) {
+    cups_page_header2_t h;
+    pwg_media_t *media =
+        pwgMediaForSize(static_cast<int>(p.width * 2540 / 203 + 1), static_cast<int>(p.height * 2540 / 203 + 1));
+    cupsRasterInitPWGHeader(&h, media, "black_1", 203, 203, "one-sided", nullptr);
+    h.cupsWidth = p.width;
+    h.cupsHeight = p.height;
+    h.cupsBytesPerLine = p.bpl();
+    h.NumCopies = copies;
+    cupsRasterWriteHeader2(r, &h);
+    bytes data = p.data();
+    cupsRasterWritePixels(r, data.data(), static_cast<unsigned>(data.size()));
+  }
   cupsRasterClose(r);
   return out;
+}
+
+/* One page as a PWG raster stream. */
+inline bytes pwg_raster(const page_spec &p, unsigned copies = 1)
+{
+  return pwg_raster(std::vector<page_spec>{p}, copies);
 }
 
 /* A receipt-like page as long as its media (PAPPL hands the driver pages of

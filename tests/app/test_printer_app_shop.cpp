@@ -373,6 +373,24 @@ TEST(States, APrinterThatCannotPrintIsStoppedUntilItCan)
   }
 }
 
+/* A job cancelled while it waits for paper or a closed cover ends
+ * cancelled by the user, its wait no longer given as its reason. */
+TEST(States, AJobCancelledWhileItWaitsSaysSo)
+{
+  app_server app;
+  printer_sim sim("ready", {"--paper-out-after", "70000"});
+  ASSERT_TRUE(app.add("r80", "ovik-tern-80a", sim.uri()));
+  write_file(app.dir.file("page.pwg"), pwg_raster(receipt_page()));
+  int job = app.print("r80", app.dir.file("page.pwg"), "image/pwg-raster", {{"copies", "3"}});
+  ASSERT_GT(job, 0);
+  ASSERT_TRUE(eventually([&] { return contains(app.job_attr_text("r80", job, "job-state-message"), "Waiting"); }))
+      << app.job_attr_text("r80", job, "job-state-message");
+  ASSERT_TRUE(app.cancel("r80", job));
+  EXPECT_EQ(app.finish("r80", job), "canceled");
+  EXPECT_EQ(app.job_attr_text("r80", job, "job-state-reasons"), "job-canceled-by-user");
+  EXPECT_FALSE(contains(app.job_attr_text("r80", job, "job-state-message"), "Waiting"));
+}
+
 /* ---------- load ---------- */
 
 /* A lunch hour: 8 printers, 5 jobs to each sent at once, three rounds of PWG
@@ -449,6 +467,14 @@ TEST(Load, EightPrintersFiveJobsEachAtOnce)
   done = true;
   probe.join();
   EXPECT_EQ(slow, 0) << "requests went unanswered for more than 10 s";
+  // Ended jobs leave nothing in the spool: no document, no attribute file.
+  auto spooled = [&] {
+    std::string names;
+    for (const auto &e : std::filesystem::directory_iterator(app.dir.file("spool")))
+      names += e.path().filename().string() + " ";
+    return names;
+  };
+  EXPECT_TRUE(eventually([&] { return spooled().empty(); }, 10s)) << spooled();
 }
 
 /* ---------- state ---------- */

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -43,7 +44,7 @@ byte is read with the stream decoder, as ovik-decode reads a file: packets
 and their CRCs, commands, unknown bytes, lost sync.
 
 For each job it writes, in the output folder, job-NNN.prn (the bytes as
-received), job-NNN.txt (the listing ovik-decode prints for them) and
+received; its modification time is when the last of them arrived), job-NNN.txt (the listing ovik-decode prints for them) and
 job-NNN.png (the preview), and prints on standard output one line:
   job=N bytes=N end=WHY [paper_out_at=N] summary: ... drawer1=N drawer2=N
     graphics_stored=N nv_graphics=N
@@ -220,6 +221,7 @@ struct sim_job {
   unsigned number = 0;
   int fd = -1;
   steady::time_point started, last_byte;
+  timespec last_arrival{}; /* wall clock at the last byte received: the .prn file's time */
   std::vector<uint8_t> bytes;
   decode_progress progress;
   std::vector<decode_record> records;
@@ -468,7 +470,12 @@ void finish_job(const sim_settings &s, sim_job &job)
   decoded.summary = summarize_records(decoded.records, job.bytes.size());
   std::string summary = format_summary(decoded.summary);
 
-  write_file(base + ".prn", job.bytes.data(), job.bytes.size());
+  if (write_file(base + ".prn", job.bytes.data(), job.bytes.size()) && !job.bytes.empty()) {
+    // The stream's time is when its last byte came, not when it was written
+    // out: what a client's job took to reach the printer.
+    timespec times[2] = {job.last_arrival, job.last_arrival};
+    utimensat(AT_FDCWD, (base + ".prn").c_str(), times, 0);
+  }
   std::string listing;
   for (const decode_record &rec : decoded.records)
     listing += format_record(rec, job.bytes) + "\n";
@@ -605,6 +612,7 @@ void serve_job(const sim_settings &s, sim_job &job, steady::time_point deadline)
     }
     job.bytes.insert(job.bytes.end(), chunk.begin(), chunk.begin() + got);
     job.last_byte = steady::now();
+    clock_gettime(CLOCK_REALTIME, &job.last_arrival);
     if (s.paper_out_after > 0 && job.bytes.size() >= size_t(s.paper_out_after) &&
         job.bytes.size() - size_t(got) < size_t(s.paper_out_after)) {
       job.paper_out = true;
