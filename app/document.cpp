@@ -599,3 +599,45 @@ bool ovik_app_read_image(const char *path, uint32_t width_dots, bool photo, bitm
   page_sink sink{image_begin, image_rows, image_end, &image};
   return ovik_app_read_document(path, kind, l, sink, why);
 }
+
+namespace {
+
+void png_to_vector(png_structp png, png_bytep data, png_size_t length)
+{
+  auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
+  out->insert(out->end(), data, data + length);
+}
+
+/* The rows through libpng, whose errors come back to the setjmp here. */
+bool encode_png(png_structp png, png_infop info, uint32_t width, uint32_t height, int depth, bool rgba, bool at_203dpi,
+                const std::function<const uint8_t *(uint32_t y)> &row)
+{
+  if (setjmp(png_jmpbuf(png)))
+    return false;
+  png_set_IHDR(png, info, width, height, depth, rgba ? PNG_COLOR_TYPE_RGBA : PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (at_203dpi)
+    png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER);
+  png_write_info(png, info);
+  for (uint32_t y = 0; y < height; y++)
+    png_write_row(png, const_cast<png_bytep>(row(y)));
+  png_write_end(png, nullptr);
+  return true;
+}
+
+} // namespace
+
+bool ovik_app_write_png(std::vector<uint8_t> &out, uint32_t width, uint32_t height, int depth, bool rgba,
+                        bool at_203dpi, const std::function<const uint8_t *(uint32_t y)> &row)
+{
+  out.clear();
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  bool ok = png && info;
+  if (ok) {
+    png_set_write_fn(png, &out, png_to_vector, nullptr);
+    ok = encode_png(png, info, width, height, depth, rgba, at_203dpi, row);
+  }
+  png_destroy_write_struct(&png, &info);
+  return ok;
+}

@@ -10,7 +10,6 @@
 #include <algorithm>
 #include <cmath>
 #include <mutex>
-#include <png.h>
 #include <vector>
 
 #include "ovik_app.h"
@@ -97,26 +96,10 @@ std::vector<unsigned char> draw(int size)
 std::vector<unsigned char> png_of(int size)
 {
   std::vector<unsigned char> pixels = draw(size), out;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info || setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, info ? &info : nullptr);
-    return {};
-  }
-  png_set_write_fn(
-      png, &out,
-      [](png_structp p, png_bytep data, png_size_t length) {
-        auto *v = static_cast<std::vector<unsigned char> *>(png_get_io_ptr(p));
-        v->insert(v->end(), data, data + length);
-      },
-      nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(size), static_cast<png_uint_32>(size), 8, PNG_COLOR_TYPE_RGBA,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  png_write_info(png, info);
-  for (int y = 0; y < size; y++)
-    png_write_row(png, &pixels[static_cast<size_t>(y) * size * 4]);
-  png_write_end(png, info);
-  png_destroy_write_struct(&png, &info);
+  auto side = static_cast<uint32_t>(size);
+  if (!ovik_app_write_png(out, side, side, 8, true, false,
+                          [&](uint32_t y) { return &pixels[static_cast<size_t>(y) * side * 4]; }))
+    out.clear();
   return out;
 }
 

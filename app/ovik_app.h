@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -276,6 +277,13 @@ struct bitmap_image {
  * wide as the image. false with why filled when it is no such image or
  * cannot be read. */
 bool ovik_app_read_image(const char *path, uint32_t width_dots, bool photo, bitmap_image &image, std::string &why);
+
+/* Writes a PNG of height rows into out: gray of depth bits, or 8-bit RGBA
+ * when rgba; row(y) gives row y as PNG stores it (for 1-bit gray, 1 is
+ * white). at_203dpi records the printer's resolution. false when libpng
+ * fails. */
+bool ovik_app_write_png(std::vector<uint8_t> &out, uint32_t width, uint32_t height, int depth, bool rgba,
+                        bool at_203dpi, const std::function<const uint8_t *(uint32_t y)> &row);
 
 /* The settings of the printer's defaults, as a job without attributes of
  * its own gets them; false with why when a default is refused. */

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <string>
 #include <vector>
-#include <png.h>
 
 #include "ovik_app.h"
 
@@ -84,23 +83,14 @@ int text_width(const std::string &text, int scale)
 /* Writes the page as a grayscale PNG at 203 dpi. */
 bool write_png(const char *path, const canvas &page)
 {
+  std::vector<uint8_t> png;
+  if (!ovik_app_write_png(png, static_cast<uint32_t>(page.width), static_cast<uint32_t>(page.height), 8, false, true,
+                          [&](uint32_t y) { return page.pixels.data() + static_cast<size_t>(y) * page.width; }))
+    return false;
   FILE *fp = fopen(path, "wb");
   if (!fp)
     return false;
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = png && info && !setjmp(png_jmpbuf(png));
-  if (ok) {
-    png_init_io(png, fp);
-    png_set_IHDR(png, info, static_cast<png_uint_32>(page.width), static_cast<png_uint_32>(page.height), 8,
-                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER); // 203 dpi
-    png_write_info(png, info);
-    for (int y = 0; y < page.height; y++)
-      png_write_row(png, page.pixels.data() + static_cast<size_t>(y) * page.width);
-    png_write_end(png, nullptr);
-  }
-  png_destroy_write_struct(&png, &info);
+  bool ok = fwrite(png.data(), 1, png.size(), fp) == png.size();
   return fclose(fp) == 0 && ok;
 }
 

@@ -24,8 +24,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <png.h>
-
 #include "ovik_app.h"
 #include "ovik_error.h"
 
@@ -43,47 +41,16 @@ constexpr int most_graphics = 95 * 95;
 
 /* ---------- the preview ---------- */
 
-void png_to_vector(png_structp png, png_bytep data, png_size_t length)
-{
-  auto *out = static_cast<std::vector<uint8_t> *>(png_get_io_ptr(png));
-  out->insert(out->end(), data, data + length);
-}
-
-/* Writes the PNG of b with a row buffer of the caller's; libpng's errors
- * come back to the setjmp here. */
-bool encode_preview(png_structp png, png_infop info, const ovik_bitmap &b, uint8_t *row)
-{
-  if (setjmp(png_jmpbuf(png)))
-    return false;
-  size_t row_bytes = (b.width + 7) / 8;
-  png_set_IHDR(png, info, b.width, b.height, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
-  png_set_pHYs(png, info, 7992, 7992, PNG_RESOLUTION_METER); // 203 dpi
-  png_write_info(png, info);
-  for (uint32_t y = 0; y < b.height; y++) {
-    const uint8_t *from = b.rows + size_t(y) * b.bytes_per_line;
-    for (size_t i = 0; i < row_bytes; i++)
-      row[i] = static_cast<uint8_t>(~from[i]);
-    png_write_row(png, row);
-  }
-  png_write_end(png, nullptr);
-  return true;
-}
-
 /* A 1-bit image as a 1-bit gray PNG at 203 dpi (in a PNG 1 is white). */
 bool write_preview(const ovik_bitmap &b, std::vector<uint8_t> &out)
 {
-  out.clear();
   std::vector<uint8_t> row((b.width + 7) / 8);
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  bool ok = png && info;
-  if (ok) {
-    png_set_write_fn(png, &out, png_to_vector, nullptr);
-    ok = encode_preview(png, info, b, row.data());
-  }
-  png_destroy_write_struct(&png, &info);
-  return ok;
+  return ovik_app_write_png(out, b.width, b.height, 1, false, true, [&](uint32_t y) {
+    const uint8_t *from = b.rows + size_t(y) * b.bytes_per_line;
+    for (size_t i = 0; i < row.size(); i++)
+      row[i] = static_cast<uint8_t>(~from[i]);
+    return row.data();
+  });
 }
 
 /* ---------- what is kept of logos stored from here ---------- */
