@@ -198,14 +198,6 @@ cost run(const command &c)
   return {wall / 1e6, (user + sys) / 1e6, rss / 1024.0, child_status};
 }
 
-/* Median of a sample; the sample is taken by value and sorted. */
-double median(std::vector<double> v)
-{
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 /* Medians of many runs of one program. */
 struct costs {
   double wall_ms, cpu_ms, rss_mib;
@@ -220,7 +212,7 @@ costs medians(const std::vector<cost> &runs)
     cpu.push_back(c.cpu_ms);
     rss.push_back(c.rss_mib);
   }
-  return {median(wall), median(cpu), median(rss)};
+  return {bench::median_of(wall), bench::median_of(cpu), bench::median_of(rss)};
 }
 
 /* Runs every command once to warm up, then runs times in turn; a run that
@@ -259,7 +251,7 @@ double median_ns(
     if (i >= 0)
       ns.push_back(std::chrono::duration<double, std::nano>(end - start).count());
   }
-  return median(ns);
+  return bench::median_of(ns);
 }
 
 /* ---------- the table ---------- */

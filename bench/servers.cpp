@@ -41,13 +41,6 @@ long long wall_ns()
   return t.tv_sec * 1000000000LL + t.tv_nsec;
 }
 
-/* The median of a sample; -1 for none. */
-double median_of(std::vector<double> v)
-{
-  std::sort(v.begin(), v.end());
-  return v.empty() ? -1 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-}
-
 /* ---------- what reaches the printers ---------- */
 
 /* The streams a simulator has finished, each taken once: those whose
@@ -359,6 +352,12 @@ const char *uri_form(bool snmp)
 }
 
 } // namespace
+
+double median_of(std::vector<double> v)
+{
+  std::sort(v.begin(), v.end());
+  return v.empty() ? -1 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
 
 process_memory memory_of(pid_t pid)
 {

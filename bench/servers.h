@@ -32,6 +32,9 @@ struct process_memory {
 };
 process_memory memory_of(pid_t pid);
 
+/* The median of a sample; -1 for none. */
+double median_of(std::vector<double> v);
+
 /* Runs every server figure, runs times each side in turn (after one
  * warm-up), and returns them; what could not be measured is named in
  * *missing. The servers start with the systemd unit's options, only their
