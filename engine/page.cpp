@@ -177,17 +177,17 @@ int ovik_page_end(ovik_printer_dev *job)
   // The rows the front end did not give are blank.
   std::memset(job->page_buf + job->page_rows * page.bytes_per_line, 0,
               data_size - job->page_rows * page.bytes_per_line);
-  // The top and the long blank runs, once for all copies; only continuous
-  // paper, where no label or mark fixes where the content lies.
+  // The blank bottom, then the top and the long blank runs, once for all
+  // copies; the top and the runs only on continuous paper, where no label
+  // or mark fixes where the content lies.
+  if (s.papersavebottom != 0)
+    DoSavePaper(job->page_buf, &data_size, page.width, &rows);
   std::vector<row_span> &spans = job->page_spans;
   try {
     spans.assign(1, {0, rows});
     if (s.papertype == 0 && (s.papersavetop >= 0 || s.papersavegap > 0)) {
       int64_t top_rows = s.papersavetop >= 0 ? mm_to_dots(s.papersavetop, s.dot_unit) : -1;
       int64_t gap_rows = s.papersavegap > 0 ? mm_to_dots(s.papersavegap, s.dot_unit) : 0;
-      // The bottom first, so that the gap trim finds the last dot at once.
-      if (s.papersavebottom != 0)
-        DoSavePaper(job->page_buf, &data_size, page.width, &rows);
       DoSavePaperTop(job->page_buf, &data_size, page.width, &rows, top_rows, gap_rows, spans);
       job_trace(job, "\tDoSavePaperTop: %llu of %u rows kept in %zu pieces, from row %llu.\n",
                 static_cast<unsigned long long>(rows), page.height, spans.size(),
@@ -198,18 +198,11 @@ int ovik_page_end(ovik_printer_dev *job)
     close_page(job);
     return job_failed(job, OVIK_JOB_ERR_PAGE_MEMORY, "not got enough memory");
   }
-  row_span &tail = spans.back();
   uint32_t copies = ovik_page_copies(&page);
   for (uint32_t copy = 0; copy < copies; copy++) {
     if (job->io.cancel_between_copies && ovik_job_cancelled(job))
       break;
     start_page(job);
-    if (s.papersavebottom != 0) {
-      // The blank rows at the bottom end the last span.
-      uint64_t tail_size = tail.count * page.bytes_per_line, before = tail.count;
-      DoSavePaper(job->page_buf + tail.from * page.bytes_per_line, &tail_size, page.width, &tail.count);
-      rows -= before - tail.count;
-    }
     send_page_header_packet(job, page.bytes_per_line, rows, page_flags(s));
     printbitmap_spans(job, job->page_buf, page.bytes_per_line, spans.data(), spans.size());
     end_page(job);
