@@ -390,10 +390,12 @@ struct logo_upload {
 bool ovik_app_prepare_logo(pappl_printer_t *printer, int logo, const char *path, bool photo, logo_upload &out,
                            std::string &why);
 
-/* A graphic the printer holds, with the size of a logo stored from here. */
+/* A graphic the printer holds, with the size and preview of a logo stored
+ * from here. */
 struct listed_graphic {
   ovik_nv_graphic graphic{};
   uint32_t width = 0, height = 0; /* 0: not known (not stored from this application) */
+  std::vector<uint8_t> preview;   /* the PNG of the dots stored, when known */
 };
 
 /* One tool to run, and what it found. */
@@ -414,10 +416,6 @@ struct tool_run {
  * with a job or with another tool, or one that cannot be reached, is not
  * waited for: every run says so (busy) and nothing is sent. */
 void ovik_app_run_tools(pappl_printer_t *printer, tool_run *runs, size_t count);
-
-/* The preview PNG of logo N as this application stored it on the printer;
- * false when it has none. */
-bool ovik_app_logo_preview(pappl_printer_t *printer, int logo, std::vector<uint8_t> &png);
 
 /* Adds the printer's Printer Tools page and its link. */
 void ovik_app_add_tools_page(pappl_printer_t *printer);

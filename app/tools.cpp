@@ -21,7 +21,6 @@
 #include <chrono>
 #include <cstring>
 #include <thread>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include "ovik_app.h"
@@ -55,22 +54,18 @@ bool write_preview(const ovik_bitmap &b, std::vector<uint8_t> &out)
 
 /* ---------- what is kept of logos stored from here ---------- */
 
-/* The file of logo N's preview in the spool folder. */
-std::string record_path(pappl_printer_t *printer, int logo)
+/* Logo N's preview file in the spool folder, through PAPPL's modes: "r"
+ * and "w" open it, "x" removes it. */
+int open_record(pappl_printer_t *printer, int logo, const char *mode, char (&path)[1024])
 {
-  char path[1024];
-  int fd =
-      papplPrinterOpenFile(printer, path, sizeof path, nullptr, ("logo-" + std::to_string(logo)).c_str(), "png", "r");
-  if (fd >= 0)
-    close(fd);
-  return path;
+  return papplPrinterOpenFile(printer, path, sizeof path, nullptr, ("logo-" + std::to_string(logo)).c_str(), "png",
+                              mode);
 }
 
 void keep_record(pappl_printer_t *printer, int logo, const std::vector<uint8_t> &png)
 {
   char path[1024];
-  int fd =
-      papplPrinterOpenFile(printer, path, sizeof path, nullptr, ("logo-" + std::to_string(logo)).c_str(), "png", "w");
+  int fd = open_record(printer, logo, "w", path);
   if (fd < 0)
     return;
   bool ok = write(fd, png.data(), png.size()) == static_cast<ssize_t>(png.size());
@@ -80,22 +75,30 @@ void keep_record(pappl_printer_t *printer, int logo, const std::vector<uint8_t> 
 
 void drop_record(pappl_printer_t *printer, int logo)
 {
-  unlink(record_path(printer, logo).c_str());
+  char path[1024];
+  open_record(printer, logo, "x", path);
 }
 
-/* The size a record gives logo N (its PNG's header), 0 x 0 without one. */
-void record_size(pappl_printer_t *printer, int logo, uint32_t &width, uint32_t &height)
+/* Logo N's preview with the size its PNG header gives; g.width stays 0
+ * without a whole one. */
+void read_record(pappl_printer_t *printer, int logo, listed_graphic &g)
 {
-  width = height = 0;
-  int fd = open(record_path(printer, logo).c_str(), O_RDONLY);
+  char path[1024];
+  int fd = open_record(printer, logo, "r", path);
   if (fd < 0)
     return;
-  uint8_t h[24];
-  if (read(fd, h, sizeof h) == sizeof h && std::memcmp(h + 12, "IHDR", 4) == 0) {
-    width = uint32_t(h[16]) << 24 | uint32_t(h[17]) << 16 | uint32_t(h[18]) << 8 | h[19];
-    height = uint32_t(h[20]) << 24 | uint32_t(h[21]) << 16 | uint32_t(h[22]) << 8 | h[23];
-  }
+  uint8_t buffer[65536];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 && g.preview.size() < (8u << 20))
+    g.preview.insert(g.preview.end(), buffer, buffer + n);
   close(fd);
+  const uint8_t *h = g.preview.data();
+  if (n != 0 || g.preview.size() < 24 || std::memcmp(h + 12, "IHDR", 4) != 0) {
+    g.preview.clear();
+    return;
+  }
+  g.width = uint32_t(h[16]) << 24 | uint32_t(h[17]) << 16 | uint32_t(h[18]) << 8 | h[19];
+  g.height = uint32_t(h[20]) << 24 | uint32_t(h[21]) << 16 | uint32_t(h[22]) << 8 | h[23];
 }
 
 /* ---------- the tools ---------- */
@@ -134,7 +137,7 @@ void list_logos(tool_context &c, tool_run &r)
     g.graphic = found[static_cast<size_t>(i)];
     if (g.graphic.logo >= first && g.graphic.logo <= last) {
       held[static_cast<size_t>(g.graphic.logo)] = true;
-      record_size(c.printer, g.graphic.logo, g.width, g.height);
+      read_record(c.printer, g.graphic.logo, g);
     }
     r.graphics.push_back(g);
   }
@@ -337,18 +340,4 @@ void ovik_app_run_tools(pappl_printer_t *printer, tool_run *runs, size_t count)
     }
   }
   refuse(why);
-}
-
-bool ovik_app_logo_preview(pappl_printer_t *printer, int logo, std::vector<uint8_t> &png)
-{
-  png.clear();
-  int fd = open(record_path(printer, logo).c_str(), O_RDONLY);
-  if (fd < 0)
-    return false;
-  uint8_t buffer[65536];
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0 && png.size() < (8u << 20))
-    png.insert(png.end(), buffer, buffer + n);
-  close(fd);
-  return n == 0 && !png.empty();
 }

@@ -197,10 +197,9 @@ bool tools_page(pappl_client_t *client, void *data)
       const uint8_t *k = g.graphic.key_codes;
       papplClientHTMLPrintf(client, "              <tr><td>%s</td><td>%02X %02X</td><td>",
                             g.graphic.logo >= 0 ? std::to_string(g.graphic.logo).c_str() : "-", k[0], k[1]);
-      std::vector<uint8_t> png;
-      if (g.width > 0 && ovik_app_logo_preview(printer, g.graphic.logo, png)) {
+      if (g.width > 0) {
         papplClientHTMLPrintf(client, "%s<br>", words(client, dots(g.width, g.height)).c_str());
-        show_png(client, png, "stored logo");
+        show_png(client, g.preview, "stored logo");
       } else {
         papplClientHTMLPrintf(client, "%s", words(client, "not known (stored by another program)").c_str());
       }
