@@ -90,9 +90,8 @@ const char *standard_value(ipp_source &src, const ovik_keyword &row, char *buffe
     break;
   }
   // media-type: a choice by its IPP keyword, else by the media's tracking.
-  for (int i = 0; i < row.num_choices; i++)
-    if (row.choices[i].ipp && std::strcmp(row.choices[i].ipp, o.media.type) == 0)
-      return row.choices[i].value;
+  if (const ovik_choice *choice = ovik_keyword_choice_of_ipp(&row, o.media.type))
+    return choice->value;
   const char *tracking = o.media.tracking == PAPPL_MEDIA_TRACKING_GAP    ? "gap"
                          : o.media.tracking == PAPPL_MEDIA_TRACKING_MARK ? "mark"
                                                                          : "continuous";

@@ -300,11 +300,7 @@ bool save_media(pappl_printer_t *printer, const printer_state &st, pappl_pr_driv
     ready.size_length = length;
   }
   if (type) {
-    const ovik_keyword *paper = ovik_keyword_find("PaperType");
-    const ovik_choice *choice = nullptr;
-    for (int i = 0; paper && i < paper->num_choices; i++)
-      if (paper->choices[i].ipp && std::strcmp(paper->choices[i].ipp, type) == 0)
-        choice = &paper->choices[i];
+    const ovik_choice *choice = ovik_keyword_choice_of_ipp(ovik_keyword_find("PaperType"), type);
     if (!choice)
       return false;
     snprintf(ready.type, sizeof ready.type, "%s", type);

@@ -246,6 +246,9 @@ bool ovik_keyword_accepts(const ovik_keyword *row, const char *value);
  * none of the choices has. */
 const char *ovik_keyword_value_of_ipp(const ovik_keyword *row, const char *ipp_value);
 
+/* The choice of a keyword named by its IPP keyword; NULL for none. */
+const ovik_choice *ovik_keyword_choice_of_ipp(const ovik_keyword *row, const char *ipp_value);
+
 /* Replaces every control character of a text from outside by '?', up to its
  * terminator or length bytes: a line break there would start a status line
  * of the sender's choosing. */

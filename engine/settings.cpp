@@ -286,16 +286,20 @@ bool ovik_keyword_accepts(const ovik_keyword *row, const char *value)
 }
 
 /* A choice by its IPP keyword, or the number of an integer keyword. */
+const ovik_choice *ovik_keyword_choice_of_ipp(const ovik_keyword *row, const char *ipp_value)
+{
+  for (int i = 0; row && ipp_value && i < row->num_choices; i++)
+    if (row->choices[i].ipp && std::strcmp(row->choices[i].ipp, ipp_value) == 0)
+      return &row->choices[i];
+  return nullptr;
+}
+
 const char *ovik_keyword_value_of_ipp(const ovik_keyword *row, const char *ipp_value)
 {
-  if (!ipp_value)
-    return nullptr;
-  if (row->ipp_integer)
+  if (ipp_value && row->ipp_integer)
     return ipp_value;
-  for (int i = 0; i < row->num_choices; i++)
-    if (row->choices[i].ipp && std::strcmp(row->choices[i].ipp, ipp_value) == 0)
-      return row->choices[i].value;
-  return nullptr;
+  const ovik_choice *choice = ovik_keyword_choice_of_ipp(row, ipp_value);
+  return choice ? choice->value : nullptr;
 }
 
 /* Copies the identity, class and width of the named catalogue model. */
