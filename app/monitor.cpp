@@ -150,8 +150,8 @@ void monitor_loop(printer_state *st)
         }
         ovik_app_show_conditions(*st, stalled ? (shown | OVIK_STATUS_STALLED) : (shown & ~OVIK_STATUS_STALLED), true);
       }
-    } else if (papplSystemIsRunning(system) && !papplSystemIsShutdown(system) && st->jobs_inside == 0 &&
-               papplPrinterGetState(st->printer) != IPP_PSTATE_PROCESSING && ovik_status_due(&st->pacing, now_ms())) {
+    } else if (papplSystemIsRunning(system) && !papplSystemIsShutdown(system) && !ovik_app_printer_busy(*st) &&
+               ovik_status_due(&st->pacing, now_ms())) {
       stall_shown = false;
       look(*st);
     }

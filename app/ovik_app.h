@@ -214,6 +214,12 @@ void ovik_app_forget(printer_state &st);
 /* The driver state of a printer, or NULL. */
 printer_state *ovik_app_state(pappl_printer_t *printer);
 
+/* True while the printer prints or a job of ours is on its way to it. */
+inline bool ovik_app_printer_busy(const printer_state &st)
+{
+  return papplPrinterGetState(st.printer) == IPP_PSTATE_PROCESSING || st.jobs_inside > 0;
+}
+
 /* The name of the paper roll among the printer's supplies (a key of the
  * pages' words). */
 constexpr const char *paper_roll_name = "Paper roll";
@@ -375,6 +381,9 @@ bool ovik_app_tool_named(const char *name, tool_action &action);
 
 /* The logo numbers the tools take: the values of logo-index. */
 void ovik_app_logo_numbers(int *first, int *last);
+
+/* True when logo is one of them; else false with why saying which are. */
+bool ovik_app_logo_number_ok(int logo, std::string &why);
 
 /* An image file made a logo: read as a job reads it, its blank rows above
  * and below left out, and its preview (a PNG of exactly the dots stored). */

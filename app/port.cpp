@@ -94,7 +94,7 @@ int socket_of(pappl_device_t *device, const char *uri)
   for (const char *scheme : schemes)
     network = network || (uri && std::strncmp(uri, scheme, std::strlen(scheme)) == 0);
   const int *data = network ? static_cast<const int *>(papplDeviceGetData(device)) : nullptr;
-  struct stat info{};
+  struct stat info {};
   sockaddr_storage peer{};
   socklen_t peer_length = sizeof peer;
   if (!data || *data < 0 || fstat(*data, &info) != 0 || !S_ISSOCK(info.st_mode) ||

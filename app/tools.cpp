@@ -212,7 +212,7 @@ pappl_device_t *borrow(printer_state &st, std::string &why)
   // cannot be reached.
   const char *uri = papplPrinterGetDeviceURI(printer);
   for (auto end = steady::now() + monitor_wait;;) {
-    if (papplPrinterGetState(printer) == IPP_PSTATE_PROCESSING || st.jobs_inside > 0) {
+    if (ovik_app_printer_busy(st)) {
       why = "The printer is printing a job; try again when the job is done";
       return nullptr;
     }
@@ -260,24 +260,28 @@ void ovik_app_logo_numbers(int *first, int *last)
   *last = row ? row->max : 0;
 }
 
+bool ovik_app_logo_number_ok(int logo, std::string &why)
+{
+  int first = 0, last = 0;
+  ovik_app_logo_numbers(&first, &last);
+  if (logo >= first && logo <= last)
+    return true;
+  why = "There is no logo " + std::to_string(logo) + ": logos are numbered " + std::to_string(first) + " to " +
+        std::to_string(last) + ", as logo-index prints them";
+  return false;
+}
+
 /* The image read, trimmed to its rows with dots, checked, and its preview. */
 bool ovik_app_prepare_logo(pappl_printer_t *printer, int logo, const char *path, bool photo, logo_upload &out,
                            std::string &why)
 {
   printer_state *st = ovik_app_state(printer);
-  int first = 0, last = 0;
-  ovik_app_logo_numbers(&first, &last);
   dev_mode settings{};
   if (!st) {
     why = "This printer has no Ovik driver";
     return false;
   }
-  if (logo < first || logo > last) {
-    why = "There is no logo " + std::to_string(logo) + ": logos are numbered " + std::to_string(first) + " to " +
-          std::to_string(last) + ", as logo-index prints them";
-    return false;
-  }
-  if (!ovik_app_printer_settings(printer, *st, settings, why) ||
+  if (!ovik_app_logo_number_ok(logo, why) || !ovik_app_printer_settings(printer, *st, settings, why) ||
       !ovik_app_read_image(path, static_cast<uint32_t>(st->driver->row->width_dots), photo, out.image, why))
     return false;
   ovik_bitmap page = {out.image.width, out.image.height, (out.image.width + 7) / 8, out.image.rows.data()};

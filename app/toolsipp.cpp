@@ -148,6 +148,14 @@ constexpr command_row commands[] = {
     {tool_action::identify, "", 0, "the printer's model ID and firmware"},
 };
 
+const command_row &command_of(tool_action action)
+{
+  for (const command_row &c : commands)
+    if (c.action == action)
+      return c;
+  return commands[0];
+}
+
 int usage(const char *base_name)
 {
   fprintf(stderr, "Usage: %s tools [-d PRINTER | -u PRINTER-URI] [-o print-content-optimize=photo] ACTION\n",
@@ -306,20 +314,15 @@ bool ovik_app_tools_operation(pappl_client_t *client)
     return true;
   }
   run.number = number ? ippGetInteger(number, 0) : 0;
-  bool numbered = run.action == tool_action::store_logo || run.action == tool_action::delete_logo ||
-                  run.action == tool_action::open_drawer;
-  if (numbered && !number) {
+  if (command_of(run.action).words > 0 && !number) {
     papplClientRespondIPP(client, IPP_STATUS_ERROR_BAD_REQUEST, "The %s tool needs ovik-number.", name);
     return true;
   }
-  int first = 0, last = 0;
-  ovik_app_logo_numbers(&first, &last);
   bool logo_numbered =
       run.action == tool_action::store_logo || (run.action == tool_action::delete_logo && run.number != -1);
-  if (logo_numbered && (run.number < first || run.number > last)) {
-    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES,
-                          "There is no logo %d: logos are numbered %d to %d, as logo-index prints them.", run.number,
-                          first, last);
+  std::string why;
+  if (logo_numbered && !ovik_app_logo_number_ok(run.number, why)) {
+    papplClientRespondIPP(client, IPP_STATUS_ERROR_ATTRIBUTES_OR_VALUES, "%s.", why.c_str());
     return true;
   }
   char refused[256];
@@ -362,11 +365,8 @@ int ovik_app_tools_command(const char *base_name, int num_options, cups_option_t
   tool_action action;
   if (words.empty() || !ovik_app_tool_named(words[0].c_str(), action))
     return usage(base_name);
-  const command_row *row = nullptr;
-  for (const command_row &c : commands)
-    if (c.action == action)
-      row = &c;
-  if (static_cast<int>(words.size()) != 1 + row->words)
+  const command_row &row = command_of(action);
+  if (static_cast<int>(words.size()) != 1 + row.words)
     return usage(base_name);
   int first = 0, last = 0, value = 0;
   ovik_app_logo_numbers(&first, &last);
@@ -411,7 +411,7 @@ int ovik_app_tools_command(const char *base_name, int num_options, cups_option_t
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr, uri.c_str());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
   ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "ovik-tool", nullptr, words[0].c_str());
-  if (row->words > 0)
+  if (row.words > 0)
     ippAddInteger(request, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "ovik-number", value);
   if (const char *content = cupsGetOption("print-content-optimize", num_options, options))
     ippAddString(request, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "print-content-optimize", nullptr, content);

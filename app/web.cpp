@@ -22,8 +22,6 @@
 
 #include "ovik_app.h"
 
-namespace {} // namespace
-
 /* True when the Avahi daemon takes connections on its socket. */
 bool ovik_app_dnssd_available()
 {
