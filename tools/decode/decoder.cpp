@@ -965,11 +965,14 @@ uint16_t key_of(const decode_record &record)
 } // namespace
 
 /* Defines replace the graphic of their key codes; deletes remove one or all. */
-bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory)
+bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory,
+                     memory_change *change)
 {
   int fn = graphics_function(record, bytes);
+  memory_change where{fn < 0x50, key_of(record)};
   if (fn == 0x41 || fn == 0x51) {
     memory_of(fn, memory).clear();
+    where.key = -1;
   } else if (fn == 0x42 || fn == 0x52) {
     memory_of(fn, memory).erase(key_of(record));
   } else if (is_define(fn)) {
@@ -979,6 +982,8 @@ bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes
   } else {
     return false;
   }
+  if (change)
+    *change = where;
   return true;
 }
 
@@ -1050,21 +1055,52 @@ std::string read_graphics_folder(const std::string &folder, graphics_memory &mem
   return "";
 }
 
-/* The folder made to hold exactly the NV memory. */
-std::string write_graphics_folder(const std::string &folder, const graphics_memory &memory)
+namespace {
+
+/* One graphic's file, written whole and renamed into place. */
+std::string write_pbm(const std::string &folder, uint16_t key, const stored_graphic &graphic)
+{
+  std::string path = folder + "/" + graphic_file_name(key), temp = path + ".new";
+  FILE *file = std::fopen(temp.c_str(), "wb");
+  bool ok = file && std::fprintf(file, "P4\n%u %u\n", graphic.width, graphic.height) > 0 &&
+            std::fwrite(graphic.rows.data(), 1, graphic.rows.size(), file) == graphic.rows.size();
+  if (file && std::fclose(file) != 0)
+    ok = false;
+  if (!ok || std::rename(temp.c_str(), path.c_str()) != 0)
+    return "cannot write " + path + ": " + std::strerror(errno);
+  return "";
+}
+
+std::string make_folder(const std::string &folder)
 {
   if (mkdir(folder.c_str(), 0777) != 0 && errno != EEXIST)
     return "cannot make " + folder + ": " + std::strerror(errno);
-  for (const auto &[key, graphic] : memory.nv) {
-    std::string path = folder + "/" + graphic_file_name(key), temp = path + ".new";
-    FILE *file = std::fopen(temp.c_str(), "wb");
-    bool ok = file && std::fprintf(file, "P4\n%u %u\n", graphic.width, graphic.height) > 0 &&
-              std::fwrite(graphic.rows.data(), 1, graphic.rows.size(), file) == graphic.rows.size();
-    if (file && std::fclose(file) != 0)
-      ok = false;
-    if (!ok || std::rename(temp.c_str(), path.c_str()) != 0)
-      return "cannot write " + path + ": " + std::strerror(errno);
-  }
+  return "";
+}
+
+} // namespace
+
+std::string write_graphic_file(const std::string &folder, uint16_t key, const graphics_memory &memory)
+{
+  if (std::string error = make_folder(folder); !error.empty())
+    return error;
+  auto held = memory.nv.find(key);
+  if (held != memory.nv.end())
+    return write_pbm(folder, key, held->second);
+  std::string path = folder + "/" + graphic_file_name(key);
+  if (std::remove(path.c_str()) != 0 && errno != ENOENT)
+    return "cannot remove " + path + ": " + std::strerror(errno);
+  return "";
+}
+
+/* The folder made to hold exactly the NV memory. */
+std::string write_graphics_folder(const std::string &folder, const graphics_memory &memory)
+{
+  if (std::string error = make_folder(folder); !error.empty())
+    return error;
+  for (const auto &[key, graphic] : memory.nv)
+    if (std::string error = write_pbm(folder, key, graphic); !error.empty())
+      return error;
   DIR *dir = opendir(folder.c_str());
   if (!dir)
     return "cannot read " + folder + ": " + std::strerror(errno);

@@ -197,9 +197,18 @@ struct graphics_memory {
  * one graphic of its size. */
 bool defined_graphic(const decode_record &record, std::span<const uint8_t> bytes, stored_graphic &graphic);
 
+/* Where a record defined or deleted graphics: the NV memory or the download
+ * one, and the key codes, or -1 for every graphic of that memory. */
+struct memory_change {
+  bool nv = false;
+  int key = -1;
+};
+
 /* Applies a record that defines or deletes graphics to the memory; true when
- * the record was one. A define that does not make a graphic changes nothing. */
-bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory);
+ * the record was one, and then *change (when given) says where. A define
+ * that does not make a graphic changes nothing. */
+bool apply_to_memory(const decode_record &record, std::span<const uint8_t> bytes, graphics_memory &memory,
+                     memory_change *change = nullptr);
 
 /* The graphic a print record (print NV or download graphics) prints from the
  * memory, with its scale; nullptr when the memory does not hold it. */
@@ -216,6 +225,11 @@ std::string read_graphics_folder(const std::string &folder, graphics_memory &mem
  * each written whole and renamed into place, and the files of graphics it no
  * longer holds removed. "" or the error. */
 std::string write_graphics_folder(const std::string &folder, const graphics_memory &memory);
+
+/* The file of one NV graphic brought in line with the memory: written whole
+ * and renamed into place while the memory holds it, else removed. "" or the
+ * error. */
+std::string write_graphic_file(const std::string &folder, uint16_t key, const graphics_memory &memory);
 
 /* Colours of the rendered paper: indices into the PNG palette. */
 enum render_pixel : uint8_t {

@@ -350,9 +350,11 @@ void change_memory(const sim_settings &s, sim_job &job, const decode_record &rec
     }
     ++job.graphics_stored;
   }
-  if (!apply_to_memory(rec, job.bytes, memory) || !s.memory_folder)
+  memory_change change;
+  if (!apply_to_memory(rec, job.bytes, memory, &change) || !s.memory_folder || !change.nv)
     return;
-  std::string error = write_graphics_folder(s.memory_folder, memory);
+  std::string error = change.key < 0 ? write_graphics_folder(s.memory_folder, memory)
+                                     : write_graphic_file(s.memory_folder, uint16_t(change.key), memory);
   if (!error.empty())
     std::fprintf(stderr, "ovik-sim: %s\n", error.c_str());
 }
