@@ -363,17 +363,23 @@ struct app_server {
     return id;
   }
 
+  /* An attribute of the answer to req as text ("" when missing). */
+  std::string attr_text(ipp_t *req, const std::string &printer, const char *name) const
+  {
+    ipp_t *resp = request(req, printer);
+    char text[4096] = "";
+    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
+      ippAttributeString(a, text, sizeof text);
+    ippDelete(resp);
+    return text;
+  }
+
   /* A job attribute as text ("" when missing). */
   std::string job_attr_text(const std::string &printer, int job, const char *name) const
   {
     ipp_t *req = new_request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
     ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ipp_t *resp = request(req, printer);
-    char text[1024] = "";
-    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
-      ippAttributeString(a, text, sizeof text);
-    ippDelete(resp);
-    return text;
+    return attr_text(req, printer, name);
   }
 
   /* A printer attribute as text ("" when missing). */
@@ -381,12 +387,7 @@ struct app_server {
   {
     ipp_t *req = new_request(IPP_OP_GET_PRINTER_ATTRIBUTES, printer);
     ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, name);
-    ipp_t *resp = request(req, printer);
-    char text[4096] = "";
-    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, name, IPP_TAG_ZERO) : nullptr)
-      ippAttributeString(a, text, sizeof text);
-    ippDelete(resp);
-    return text;
+    return attr_text(req, printer, name);
   }
 
   /* Cancels a job; true when the server took the request. */
@@ -403,14 +404,8 @@ struct app_server {
   /* A job's state keyword ("completed", "processing", ...). */
   std::string job_state(const std::string &printer, int job) const
   {
-    ipp_t *req = new_request(IPP_OP_GET_JOB_ATTRIBUTES, printer);
-    ippAddInteger(req, IPP_TAG_OPERATION, IPP_TAG_INTEGER, "job-id", job);
-    ipp_t *resp = request(req, printer);
-    std::string state = "unknown";
-    if (ipp_attribute_t *a = resp ? ippFindAttribute(resp, "job-state", IPP_TAG_ENUM) : nullptr)
-      state = ippEnumString("job-state", ippGetInteger(a, 0));
-    ippDelete(resp);
-    return state;
+    std::string state = job_attr_text(printer, job, "job-state");
+    return state.empty() ? "unknown" : state;
   }
 
   /* Waits for a job to end; its final state. */

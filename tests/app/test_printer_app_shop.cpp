@@ -178,8 +178,9 @@ TEST(Documents, AHostileDocumentEndsItsJobAndTheNextPrints)
       lines += contains(line, "[Job " + std::to_string(job) + "]") && line.rfind("E ", 0) == 0;
     EXPECT_EQ(lines, 1u) << app.log_tail();
     size_t bitmaps = 0;
-    for (size_t i = before; i < sim.connections().size(); i++)
-      bitmaps += decode_stream(sim.connections()[i]).summary.bitmaps;
+    std::vector<bytes> now = sim.jobs();
+    for (size_t i = before; i < now.size(); i++)
+      bitmaps += decode_stream(now[i]).summary.bitmaps;
     EXPECT_EQ(bitmaps, c.bitmaps);
   }
   int job = app.print("r80", good, "image/png");

@@ -51,16 +51,6 @@ bytes drawn_rows()
   return rows;
 }
 
-/* The image data of a stored graphic's PBM file. */
-bytes pbm_rows(const std::string &path)
-{
-  bytes pbm = read_file(path);
-  size_t at = 0;
-  for (int lines = 0; at < pbm.size() && lines < 2; at++)
-    lines += pbm[at] == '\n';
-  return bytes(pbm.begin() + static_cast<long>(at), pbm.end());
-}
-
 } // namespace
 
 /* An image stored as logo 3 is its dots (a wider one made as wide as the
@@ -107,7 +97,9 @@ TEST(PrinterAppTools, StoresAnImageAsTheLogoAJobPrints)
   }
   // The last one stays: exactly the drawing's dots, 25 bytes a row.
   bytes expected = drawn_rows();
-  EXPECT_TRUE(pbm_rows(app.dir.file("memory/nv-3032.pbm")) == expected) << "the stored logo is not the image";
+  graphics_memory held;
+  EXPECT_EQ(read_graphics_folder(app.dir.file("memory"), held), "");
+  EXPECT_TRUE(held.nv[0x3032].rows == expected) << "the stored logo is not the image";
   EXPECT_EQ(app.cli({"tools", "-d", "till", "capacity"}, &out), 0);
   EXPECT_EQ(out, "free=" + std::to_string(262144 - 25 * 60) + " total=262144\n");
 

@@ -237,13 +237,10 @@ TEST(UsbApp, PrintsAndShowsStatusOverUsb)
   ASSERT_FALSE(printer.empty());
   print_receipt(app, sim, printer, "receipt over USB");
   EXPECT_GT(decode_stream(sim.jobs().back()).summary.commands, 0u);
-  auto has = [&](const char *reason) {
-    return ("," + app.reasons(printer) + ",").find(std::string(",") + reason + ",") != std::string::npos;
-  };
   sim.set("paper-out");
-  EXPECT_TRUE(eventually([&] { return has("media-empty"); })) << app.reasons(printer);
+  EXPECT_TRUE(eventually([&] { return app.has_reason(printer, "media-empty"); })) << app.reasons(printer);
   sim.set("ready");
-  EXPECT_TRUE(eventually([&] { return !has("media-empty"); })) << app.reasons(printer);
+  EXPECT_TRUE(eventually([&] { return !app.has_reason(printer, "media-empty"); })) << app.reasons(printer);
 }
 
 /* A printer unplugged while idle: its queue is stopped with the printer
