@@ -15,15 +15,20 @@ sandbox="$source/tools/cupsd-sandbox"
 . "$(dirname "$0")/common.sh"
 
 # The jobs the simulator has taken so far.
-sim_jobs() {
+sim_job_count() {
   grep -c '^job=' "$work/printer/sim.log"
 }
 
 # The simulator's files of its newest job: PATH-STEM (add .prn, .png, .txt).
 last_job() {
   local prn
-  prn=$(ls "$work"/printer/out/job-*.prn 2>/dev/null | tail -n 1)
+  prn=$(last_stream printer)
   echo "${prn%.prn}"
+}
+
+# Waits up to 5 s for the simulator to take a job more than BEFORE.
+wait_sim_job() {
+  for _ in $(seq 50); do [ "$(sim_job_count)" -gt "$1" ] && break; sleep 0.1; done
 }
 
 # Runs a command file of the given lines on the queue and waits for it.
@@ -40,11 +45,11 @@ run_commands() {
 # One command file sends exactly these bytes to the printer, as its own job.
 expect_command() {
   local command="$1" bytes="$2" before stream
-  before=$(sim_jobs)
+  before=$(sim_job_count)
   run_commands "$command"
-  for _ in $(seq 50); do [ "$(sim_jobs)" -gt "$before" ] && break; sleep 0.1; done
+  wait_sim_job "$before"
   stream=$(last_job)
-  [ "$(sim_jobs)" -eq $((before + 1)) ] || { fail "$command: the printer got $(($(sim_jobs) - before)) jobs"; return; }
+  [ "$(sim_job_count)" -eq $((before + 1)) ] || { fail "$command: the printer got $(($(sim_job_count) - before)) jobs"; return; }
   [ "$(hex_of "$stream.prn")" = "$bytes" ] || fail "$command: the printer got $(hex_of "$stream.prn"), not $bytes"
 }
 
@@ -81,18 +86,14 @@ page_rows() {
 # printer, the job stopped by the filter's error (then cancelled).
 expect_refused() {
   local label="$1" message="$2" id before state=""; shift 2
-  before=$(sim_jobs)
+  before=$(sim_job_count)
   id=$(submit till "$@")
   [ -n "$id" ] || { fail "$label: lp $* was refused"; return; }
-  for _ in $(seq 600); do
-    state=$("$sandbox" job-state "$work/cupsd" "$id")
-    case "$state" in processing-stopped | completed | aborted | canceled) break ;; esac
-    sleep 0.1
-  done
+  state=$("$sandbox" wait-job "$work/cupsd" "$id" 60 processing-stopped) || true
   [ "$state" = processing-stopped ] || fail "$label: the job is $state, not stopped by the filter's error"
   grep -qF "[Job $id] $message" "$work/cupsd/log/error_log" || fail "$label: no line \"$message\""
   sleep 1
-  [ "$(sim_jobs)" -eq "$before" ] || fail "$label: the printer got a job: $(tail -n 1 "$work/printer/sim.log")"
+  [ "$(sim_job_count)" -eq "$before" ] || fail "$label: the printer got a job: $(tail -n 1 "$work/printer/sim.log")"
   cancel "$id" 2> /dev/null
 }
 
@@ -132,11 +133,11 @@ newpath 20 540 moveto 160 0 rlineto 0 40 rlineto -160 0 rlineto closepath fill
 showpage
 EOF
 gs -q -dSAFER -dBATCH -dNOPAUSE -sDEVICE=pdfwrite -o "$work/logo.pdf" "$work/logo.ps"
-before=$(sim_jobs)
+before=$(sim_job_count)
 id=$(submit till -o StoreLogo=3 "$work/logo.pdf")
 state=$("$sandbox" wait-job "$work/cupsd" "$id" 90) || true
 [ "$state" = completed ] || fail "StoreLogo=3: the job ended $state"
-for _ in $(seq 50); do [ "$(sim_jobs)" -gt "$before" ] && break; sleep 0.1; done
+wait_sim_job "$before"
 stored=$(last_job)
 [ "$(stream_records "$stored.prn")" = "GS ( L define NV graphics (raster)" ] ||
   fail "StoreLogo=3: the printer got $(stream_records "$stored.prn")"

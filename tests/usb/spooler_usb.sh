@@ -146,11 +146,7 @@ expect_reference "paper out"
 # prints again from its start, whole.
 set_plug "unplug-after 20000"
 id=$(submit usb "$work/receipt.pdf")
-for _ in $(seq 600); do
-  [ "$("$sandbox" job-state "$work/cupsd" "$id")" = pending-held ] && break
-  sleep 0.1
-done
-state=$("$sandbox" job-state "$work/cupsd" "$id")
+state=$("$sandbox" wait-job "$work/cupsd" "$id" 60 pending-held) || true
 [ "$state" = pending-held ] || fail "unplug: the job is $state, not held to be sent again"
 grep -qF "[Job $id] Unable to send data to printer." "$work/cupsd/log/error_log" ||
   fail "unplug: the backend did not fail the write"
