@@ -99,10 +99,10 @@ int read_code(const bytes &rows, uint32_t bpl)
 }
 
 /* The rows of every bitmap packet of a stream, with their bytes per line. */
-std::vector<std::pair<bytes, uint32_t>> bitmaps_of(const bytes &stream)
+std::vector<std::pair<bytes, uint32_t>> bitmaps_of(const bytes &stream, const std::vector<decode_record> &records)
 {
   std::vector<std::pair<bytes, uint32_t>> all;
-  for (const decode_record &r : decode_stream(stream).records) {
+  for (const decode_record &r : records) {
     if (r.effect != paper_effect::bitmap)
       continue;
     bytes rows;
@@ -452,9 +452,10 @@ int main(int argc, char **argv)
   for (const auto &sim : sims)
     for (const bytes &stream : sim->jobs()) {
       streams++;
-      decode_summary s = decode_stream(stream).summary;
+      decode_result decoded = decode_stream(stream);
+      const decode_summary &s = decoded.summary;
       faults_in_streams += s.crc_errors + s.problems + s.unknown_bytes + s.sync_losses + (s.stop_offset != -1);
-      for (auto &[rows, bpl] : bitmaps_of(stream)) {
+      for (auto &[rows, bpl] : bitmaps_of(stream, decoded.records)) {
         bitmaps++;
         int code = read_code(rows, bpl);
         if (code < 0) {
