@@ -582,11 +582,9 @@ bool ovik_app_read_image(const char *path, uint32_t width_dots, bool photo, bitm
   unsigned char head[8] = {};
   ssize_t n = read(fd, head, sizeof head);
   close(fd);
-  const char *format = n > 0 ? ovik_app_format_of(head, static_cast<size_t>(n)) : nullptr;
-  document_kind kind = format && std::strcmp(format, "image/png") == 0    ? document_kind::png
-                       : format && std::strcmp(format, "image/jpeg") == 0 ? document_kind::jpeg
-                                                                          : document_kind::native;
-  if (kind == document_kind::native) {
+  const printed_format *f = n > 0 ? ovik_app_printed_format(ovik_app_format_of(head, static_cast<size_t>(n))) : nullptr;
+  document_kind kind = f ? f->kind : document_kind::native;
+  if (kind != document_kind::png && kind != document_kind::jpeg) {
     why = n <= 0 ? "The file is empty: there is no image in it" : "The file is not a PNG or JPEG image";
     return false;
   }

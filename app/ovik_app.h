@@ -297,6 +297,18 @@ bool ovik_app_printer_settings(pappl_printer_t *printer, const printer_state &st
 
 /* ---------- requests (vet.cpp) ---------- */
 
+/* A format we print: as a client names it, the kind our filter reads, and
+ * the name it is spooled under (NULL: its own). */
+struct printed_format {
+  const char *format;
+  document_kind kind;
+  const char *spooled;
+};
+
+/* Every format we print, and the one a client names (NULL for none). */
+const printed_format *ovik_app_printed_formats(size_t *count);
+const printed_format *ovik_app_printed_format(const char *format);
+
 /* The format of a document's first bytes (a MIME type), or NULL when we
  * print no such document. */
 const char *ovik_app_format_of(const unsigned char *head, size_t length);

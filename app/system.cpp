@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -177,19 +178,14 @@ pappl_system_t *ovik_app_system_cb(int num_options, cups_option_t *options, void
   papplSystemSetFooterHTML(system, "ovik-printer-app " OVIK_VERSION);
 
   // Documents: every format through our filter; raster spooled (vet.cpp).
-  static const struct {
-    const char *format;
-    document_kind kind;
-  } formats[] = {{spooled_pwg_format, document_kind::pwg_raster},
-                 {spooled_urf_format, document_kind::apple_raster},
-                 {"image/pwg-raster", document_kind::pwg_raster},
-                 {"image/urf", document_kind::apple_raster},
-                 {"image/png", document_kind::png},
-                 {"image/jpeg", document_kind::jpeg},
-                 {native_format, document_kind::native}};
-  for (const auto &f : formats)
-    papplSystemAddMIMEFilter(system, f.format, native_format, ovik_app_print_cb,
-                             reinterpret_cast<void *>(static_cast<intptr_t>(f.kind)));
+  size_t count = 0;
+  const printed_format *formats = ovik_app_printed_formats(&count);
+  for (const printed_format &f : std::span(formats, count)) {
+    void *kind = reinterpret_cast<void *>(static_cast<intptr_t>(f.kind));
+    if (f.spooled)
+      papplSystemAddMIMEFilter(system, f.spooled, native_format, ovik_app_print_cb, kind);
+    papplSystemAddMIMEFilter(system, f.format, native_format, ovik_app_print_cb, kind);
+  }
 
   int num_drivers = 0;
   pappl_pr_driver_t *drivers = ovik_app_drivers(&num_drivers);

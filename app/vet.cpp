@@ -34,6 +34,7 @@
  */
 #include <cstring>
 #include <dlfcn.h>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
@@ -58,16 +59,14 @@ std::map<const ipp_t *, refusal> refusals;
 
 pappl_system_t *vet_system = nullptr;
 
-/* The formats we print, as a client names them. */
-constexpr const char *printed_formats[] = {"image/pwg-raster", "image/urf", "image/png", "image/jpeg", native_format};
-
-bool printed(const char *format)
-{
-  for (const char *f : printed_formats)
-    if (format && std::strcmp(f, format) == 0)
-      return true;
-  return false;
-}
+/* The formats we print; raster is spooled under a name of our own. */
+constexpr printed_format printed_formats[] = {
+    {"image/pwg-raster", document_kind::pwg_raster, spooled_pwg_format},
+    {"image/urf", document_kind::apple_raster, spooled_urf_format},
+    {"image/png", document_kind::png, nullptr},
+    {"image/jpeg", document_kind::jpeg, nullptr},
+    {native_format, document_kind::native, nullptr},
+};
 
 /* True when every value of attr is one that supported offers. */
 bool values_offered(ipp_attribute_t *attr, ipp_attribute_t *supported)
@@ -178,7 +177,7 @@ bool check_format(http_t *http, ipp_t *request, bool has_data, refusal &r)
       r.message = "The document is of a kind this printer does not print (PWG or Apple raster, PNG, JPEG)";
       return false;
     }
-  } else if (!printed(format)) {
+  } else if (!ovik_app_printed_format(format)) {
     r.status = IPP_STATUS_ERROR_DOCUMENT_FORMAT_NOT_SUPPORTED;
     r.message = std::string("This printer does not print ") + (format ? format : "that format") +
                 " (it prints PWG and Apple raster, PNG and JPEG)";
@@ -186,10 +185,8 @@ bool check_format(http_t *http, ipp_t *request, bool has_data, refusal &r)
     return false;
   }
   // Raster is spooled like the rest, under a name of our own.
-  if (std::strcmp(format, "image/pwg-raster") == 0)
-    format = spooled_pwg_format;
-  else if (std::strcmp(format, "image/urf") == 0)
-    format = spooled_urf_format;
+  if (const char *spooled = ovik_app_printed_format(format)->spooled)
+    format = spooled;
   if (!attr || std::strcmp(format, ippGetString(attr, 0, nullptr)) != 0)
     set_document_format(request, format);
   return true;
@@ -241,6 +238,20 @@ void vet(http_t *http, ipp_t *request)
 } // namespace
 
 /* The format of a document's first bytes, or NULL when we do not print it. */
+const printed_format *ovik_app_printed_formats(size_t *count)
+{
+  *count = std::size(printed_formats);
+  return printed_formats;
+}
+
+const printed_format *ovik_app_printed_format(const char *format)
+{
+  for (const printed_format &f : printed_formats)
+    if (format && std::strcmp(f.format, format) == 0)
+      return &f;
+  return nullptr;
+}
+
 const char *ovik_app_format_of(const unsigned char *h, size_t n)
 {
   if (n >= 4 && std::memcmp(h, "RaS2", 4) == 0)
