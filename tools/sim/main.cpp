@@ -236,8 +236,7 @@ struct sim_job {
   file_identity paper_out_file;
   const char *end = nullptr;
   bool replies_failed = false;
-  steady::time_point paused_since{}; /* --pause-after reached */
-  bool paused = false;
+  steady::time_point paused_since{};   /* --pause-after reached; the epoch until then */
   graphics_memory memory_at_start;     /* what the preview starts from */
   std::vector<std::string> key_blocks; /* blocks of the key code list not yet acknowledged */
   unsigned drawer_pulses[2] = {};
@@ -525,10 +524,8 @@ size_t read_allowance(const sim_settings &s, sim_job &job, steady::time_point no
     if (job.bytes.size() < size_t(s.pause_after)) {
       allow = std::min(allow, size_t(s.pause_after) - job.bytes.size());
     } else {
-      if (!job.paused) {
-        job.paused = true;
+      if (job.paused_since == steady::time_point{})
         job.paused_since = now;
-      }
       if (seconds_between(job.paused_since, now) < s.pause_for)
         allow = 0;
     }
