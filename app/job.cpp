@@ -206,7 +206,8 @@ int sink_write(void *context, const void *data, size_t length)
   if (error && !r.write_error) {
     r.write_error = error;
     r.hung_up = true;
-    r.why = std::string("The printer connection failed: ") + strerror(error);
+    r.why = error == EPIPE || error == ECONNRESET ? "The printer closed the connection"
+                                                  : std::string("The printer connection failed: ") + strerror(error);
   }
   return error;
 }

@@ -116,8 +116,8 @@ int socket_read(device_port &p, int timeout_ms, uint8_t *byte)
       ssize_t got = read(p.socket, buffer, sizeof buffer);
       if (got > 0)
         p.received.insert(p.received.end(), buffer, buffer + got);
-      else if (got == 0)
-        p.hung_up = true;
+      else if (got == 0 || errno == ECONNRESET)
+        p.hung_up = true; // closed, or reset with bytes it had not read
       else if (errno != EINTR && errno != EAGAIN)
         p.broken = true;
     }
@@ -165,14 +165,26 @@ int port_write(device_port &p, const void *data, size_t length)
   if (p.write_since_ms)
     p.write_since_ms->store(
         std::chrono::duration_cast<std::chrono::milliseconds>(steady::now().time_since_epoch()).count());
+  // papplDeviceFlush drops the error of the write it makes: the bytes the
+  // device counts as written tell whether it went out.
+  pappl_devmetrics_t before{}, after{};
+  papplDeviceGetMetrics(p.device, &before);
   errno = 0;
-  int error = 0;
-  if (length && papplDeviceWrite(p.device, data, length) < 0)
-    error = errno ? errno : EIO;
-  else
+  bool failed = length && papplDeviceWrite(p.device, data, length) < 0;
+  if (!failed) {
     papplDeviceFlush(p.device);
+    papplDeviceGetMetrics(p.device, &after);
+    failed = after.write_bytes - before.write_bytes < length;
+  }
+  int error = failed ? (errno ? errno : EIO) : 0;
   if (p.write_since_ms)
     p.write_since_ms->store(0);
+  if (error) {
+    // A printer that takes no more bytes has hung up, whoever wrote them:
+    // a job's copy or a status request.
+    std::lock_guard<std::mutex> hold(p.lock);
+    p.hung_up = true;
+  }
   return error;
 }
 
