@@ -97,6 +97,7 @@ finish() {
   if [ "$failures" -gt 0 ] || [ "$status" -ne 0 ]; then
     [ -f "$work/cupsd/log/error_log" ] && tail -n 40 "$work/cupsd/log/error_log" >&2
     [ -f "$work/app/log" ] && tail -n 30 "$work/app/log" >&2
+    [ -s "$work/app/server.out" ] && tail -n 40 "$work/app/server.out" >&2
     echo "$failures check(s) failed, exit status $status; files kept in $work" >&2
     [ "$status" -ne 0 ] || status=1
   elif [ -n "$work" ]; then
