@@ -24,6 +24,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <dlfcn.h>
 #include <string>
 #include <thread>
 #include <fcntl.h>
@@ -413,7 +414,8 @@ void run_once(job_run &r, pappl_device_t *device, document_kind kind, const papp
   io.cancel_between_copies = 1;
   io.copy_sent = copy_sent;
 
-  bool ok = !r.status.asking || check_printer(r);
+  // A cancel during the first status request stops the job before it prints.
+  bool ok = (!r.status.asking || check_printer(r)) && !cancelled(r);
   if (ok && kind == document_kind::native) {
     ok = send_native(r, papplJobGetFilename(r.job));
   } else if (ok) {
@@ -470,7 +472,40 @@ pappl_device_t *reconnect(job_run &r)
   return nullptr;
 }
 
+/* A cancelled job's end; PAPPL marks it canceled once the filter returns.
+ * PAPPL 1.3.1's finish_job marks the job canceled without adding its
+ * reason, and a job that carries reasons shows those alone: a job cancelled
+ * while it waited would say "printer-stopped", "Waiting: ...". */
+void end_cancelled(pappl_job_t *job)
+{
+  papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_PRINTER_STOPPED);
+  papplJobSetMessage(job, "Canceled");
+  ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
+}
+
+/* The job whose filter runs on this thread (every job has a thread of its
+ * own), while PAPPL ends it. */
+thread_local pappl_job_t *ending_job = nullptr;
+
 } // namespace
+
+/* PAPPL 1.3.1 lists a job among the completed ones twice, and later frees
+ * it while it is still listed once, in two ways. _papplPrinterCheckJobs
+ * starts a job on a thread of its own, and the job is processing only once
+ * that thread runs start_job: a cancel in between (papplJobCancel,
+ * papplPrinterCancelAllJobs) finds the job pending and lists it completed,
+ * start_job makes it processing again, and finish_job lists it again. The
+ * same check may also start one job twice, and each start ends in
+ * finish_job. libcups's cupsArrayAdd, then, except for the job ending on
+ * this thread when it is listed already. */
+extern "C" int cupsArrayAdd(cups_array_t *a, void *e)
+{
+  using add_fn = int (*)(cups_array_t *, void *);
+  static add_fn real = reinterpret_cast<add_fn>(dlsym(RTLD_NEXT, "cupsArrayAdd"));
+  if (e && e == ending_job && cupsArrayFind(a, e) == e)
+    return 1;
+  return real(a, e);
+}
 
 /* The settings of the printer's defaults, as a job without attributes of
  * its own gets them. */
@@ -497,6 +532,7 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   printer_state *st = ovik_app_state(printer);
   if (!st)
     return false;
+  ending_job = job;
   // One job at a time on a printer. PAPPL 1.3.1 may start a second one
   // while the first prints (_papplPrinterCheckJobs tests processing_job
   // before it takes the printer's lock, and not again after): it waits here,
@@ -516,6 +552,16 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   st->jobs_started.push_back(id);
   if (st->jobs_started.size() > 64)
     st->jobs_started.pop_front();
+  // A job cancelled as PAPPL started it (see cupsArrayAdd above): the
+  // cancel removed its document, start_job made it processing again.
+  // Cancelled again, now that it is processing, it ends canceled with
+  // nothing printed.
+  if (!papplJobGetFilename(job)) {
+    papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled as it started; nothing printed.");
+    papplJobCancel(job);
+    end_cancelled(job);
+    return true;
+  }
   job_run r(job, *st);
 
   pappl_pr_options_t *o = papplJobCreatePrintOptions(job, 1, false);
@@ -549,13 +595,8 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   papplJobDeletePrintOptions(o);
 
   if (cancelled(r)) {
-    // PAPPL 1.3.1's finish_job marks the job canceled without adding its
-    // reason, and a job that carries reasons shows those alone: a job
-    // cancelled while it waited would say "printer-stopped", "Waiting: ...".
-    papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_PRINTER_STOPPED);
-    papplJobSetMessage(job, "Canceled");
-    ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
-    return true; // PAPPL marks the job canceled
+    end_cancelled(job);
+    return true;
   }
   if (r.failed || r.hung_up) {
     papplJobSetReasons(job, r.failed ? PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR : PAPPL_JREASON_ABORTED_BY_SYSTEM,

@@ -392,6 +392,42 @@ TEST(States, AJobCancelledWhileItWaitsSaysSo)
   EXPECT_FALSE(contains(app.job_attr_text("r80", job, "job-state-message"), "Waiting"));
 }
 
+/* A job cancelled as soon as it is sent, while the server starts it: it
+ * ends canceled by the user (or completed, when it printed before the
+ * cancel came), and the list of ended jobs names it once. */
+TEST(States, AJobCancelledAsItIsSentEndsCanceledOnce)
+{
+  app_server app;
+  printer_sim sim;
+  ASSERT_TRUE(app.add("r80", "ovik-tern-80a", sim.uri()));
+  write_file(app.dir.file("page.pwg"), pwg_raster(receipt_page()));
+  std::map<int, bool> sent; // job, and whether the cancel was taken
+  for (int round = 0; round < 30; round++) {
+    int job = app.print("r80", app.dir.file("page.pwg"), "image/pwg-raster");
+    ASSERT_GT(job, 0);
+    sent[job] = app.cancel("r80", job);
+  }
+  for (const auto &[job, cancelled] : sent) {
+    SCOPED_TRACE("job " + std::to_string(job));
+    EXPECT_EQ(app.finish("r80", job), cancelled ? "canceled" : "completed") << app.log_tail();
+    if (cancelled) {
+      EXPECT_EQ(app.job_attr_text("r80", job, "job-state-reasons"), "job-canceled-by-user");
+    }
+  }
+  ipp_t *req = app.new_request(IPP_OP_GET_JOBS, "r80");
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "which-jobs", nullptr, "completed");
+  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", nullptr, "job-id");
+  ipp_t *resp = app.request(req, "r80");
+  ASSERT_NE(resp, nullptr);
+  std::map<int, int> listed;
+  for (ipp_attribute_t *a = ippFindAttribute(resp, "job-id", IPP_TAG_INTEGER); a;
+       a = ippFindNextAttribute(resp, "job-id", IPP_TAG_INTEGER))
+    listed[ippGetInteger(a, 0)]++;
+  ippDelete(resp);
+  for (const auto &[job, cancelled] : sent)
+    EXPECT_EQ(listed[job], 1) << "job " << job;
+}
+
 /* ---------- load ---------- */
 
 /* A lunch hour: 8 printers, 5 jobs to each sent at once, three rounds of PWG
