@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstring>
 #include <dlfcn.h>
+#include <malloc.h>
 #include <string>
 #include <thread>
 #include <fcntl.h>
@@ -43,6 +44,32 @@ constexpr auto reconnect_pause = 5s;
 
 /* After this long without a reply the printer is shown as not taking data. */
 constexpr int stalled_after_ms = 2000;
+
+/* ---------- the job's message ---------- */
+
+/* PAPPL 1.3.1 answers Get-Job-Attributes and Get-Jobs with the
+ * job-state-message it reads without the job's lock
+ * (ipp_get_job_attributes, ipp_get_jobs), while papplJobSetMessage frees
+ * the message it replaces: a client that asks as the message changes reads
+ * freed memory. A job's message is therefore made once, with room for any
+ * of ours, and written over in place: a client may read it half-written,
+ * never freed. Its last byte stays the end of the text. */
+constexpr size_t message_room = 256;
+
+void set_message(pappl_job_t *job, std::string text)
+{
+  text.resize(std::min(text.size(), message_room - 1));
+  auto *m = const_cast<char *>(papplJobGetMessage(job));
+  if (!m) {
+    papplJobSetMessage(job, "%s", std::string(message_room - 1, ' ').c_str());
+    m = const_cast<char *>(papplJobGetMessage(job));
+  }
+  if (!m || malloc_usable_size(m) < message_room) {
+    papplJobSetMessage(job, "%s", text.c_str()); // not one of ours
+    return;
+  }
+  std::memcpy(m, text.c_str(), text.size() + 1);
+}
 
 /* ---------- settings ---------- */
 
@@ -226,10 +253,10 @@ void report(void *context, unsigned, unsigned now, int)
   ovik_app_show_conditions(r.st, now, true);
   const ovik_status_condition *c = ovik_status_first(ovik_status_waiting(now));
   if (c) {
-    papplJobSetMessage(r.job, "Waiting: %s", c->text);
+    set_message(r.job, std::string("Waiting: ") + c->text);
     papplJobSetReasons(r.job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
   } else {
-    papplJobSetMessage(r.job, "Printing");
+    set_message(r.job, "Printing");
     papplJobSetReasons(r.job, PAPPL_JREASON_NONE, PAPPL_JREASON_PRINTER_STOPPED);
   }
 }
@@ -264,7 +291,7 @@ int keep_waiting(void *context, int waited_ms)
   if (waited_ms >= stalled_after_ms && !r.stalled) {
     r.stalled = true;
     ovik_app_show_conditions(r.st, r.status.held | OVIK_STATUS_STALLED, true);
-    papplJobSetMessage(r.job, "Waiting: %s", ovik_status_first(OVIK_STATUS_STALLED)->text);
+    set_message(r.job, std::string("Waiting: ") + ovik_status_first(OVIK_STATUS_STALLED)->text);
     papplJobSetReasons(r.job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
     papplLogJob(r.job, PAPPL_LOGLEVEL_WARN, "The printer is not taking data; waiting for it.");
   }
@@ -455,7 +482,7 @@ pappl_device_t *reconnect(job_run &r)
 {
   const char *uri = papplPrinterGetDeviceURI(r.st.printer);
   ovik_app_show_conditions(r.st, OVIK_STATUS_UNREACHABLE, false);
-  papplJobSetMessage(r.job, "Waiting: %s", ovik_status_first(OVIK_STATUS_UNREACHABLE)->text);
+  set_message(r.job, std::string("Waiting: ") + ovik_status_first(OVIK_STATUS_UNREACHABLE)->text);
   papplJobSetReasons(r.job, PAPPL_JREASON_PRINTER_STOPPED, PAPPL_JREASON_NONE);
   while (!cancelled(r)) {
     for (auto waited = 0ms; waited < reconnect_pause && !cancelled(r); waited += 100ms)
@@ -479,7 +506,7 @@ pappl_device_t *reconnect(job_run &r)
 void end_cancelled(pappl_job_t *job)
 {
   papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_PRINTER_STOPPED);
-  papplJobSetMessage(job, "Canceled");
+  set_message(job, "Canceled");
   ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
 }
 
@@ -601,12 +628,12 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   if (r.failed || r.hung_up) {
     papplJobSetReasons(job, r.failed ? PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR : PAPPL_JREASON_ABORTED_BY_SYSTEM,
                        PAPPL_JREASON_PRINTER_STOPPED);
-    papplJobSetMessage(job, "%s", r.why.c_str());
+    set_message(job, r.why);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", r.why.c_str());
     ovik_app_save_ended(job, IPP_JSTATE_ABORTED, ovik_app_state_path());
     return false;
   }
-  papplJobSetMessage(job, "Printed");
+  set_message(job, "Printed");
   ovik_app_save_ended(job, IPP_JSTATE_COMPLETED, ovik_app_state_path());
   return true;
 }
