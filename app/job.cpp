@@ -499,15 +499,16 @@ pappl_device_t *reconnect(job_run &r)
   return nullptr;
 }
 
-/* A cancelled job's end; PAPPL marks it canceled once the filter returns.
- * PAPPL 1.3.1's finish_job marks the job canceled without adding its
- * reason, and a job that carries reasons shows those alone: a job cancelled
- * while it waited would say "printer-stopped", "Waiting: ...". */
-void end_cancelled(pappl_job_t *job)
+/* A job's end as our filter leaves it (PAPPL then sets its state): its
+ * reason in place of the wait's, its message, its saved state. PAPPL
+ * 1.3.1's finish_job marks a job canceled without adding its reason, and a
+ * job that carries reasons shows those alone: a job cancelled while it
+ * waited would say "printer-stopped", "Waiting: ...". */
+void end_job(pappl_job_t *job, ipp_jstate_t state, pappl_jreason_t reason, const std::string &message)
 {
-  papplJobSetReasons(job, PAPPL_JREASON_JOB_CANCELED_BY_USER, PAPPL_JREASON_PRINTER_STOPPED);
-  set_message(job, "Canceled");
-  ovik_app_save_ended(job, IPP_JSTATE_CANCELED, ovik_app_state_path());
+  papplJobSetReasons(job, reason, PAPPL_JREASON_PRINTER_STOPPED);
+  set_message(job, message);
+  ovik_app_save_ended(job, state, ovik_app_state_path());
 }
 
 /* The job whose filter runs on this thread (every job has a thread of its
@@ -586,7 +587,7 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   if (!papplJobGetFilename(job)) {
     papplLogJob(job, PAPPL_LOGLEVEL_INFO, "Canceled as it started; nothing printed.");
     papplJobCancel(job);
-    end_cancelled(job);
+    end_job(job, IPP_JSTATE_CANCELED, PAPPL_JREASON_JOB_CANCELED_BY_USER, "Canceled");
     return true;
   }
   job_run r(job, *st);
@@ -622,18 +623,15 @@ bool ovik_app_print_cb(pappl_job_t *job, pappl_device_t *device, void *data)
   papplJobDeletePrintOptions(o);
 
   if (cancelled(r)) {
-    end_cancelled(job);
+    end_job(job, IPP_JSTATE_CANCELED, PAPPL_JREASON_JOB_CANCELED_BY_USER, "Canceled");
     return true;
   }
   if (r.failed || r.hung_up) {
-    papplJobSetReasons(job, r.failed ? PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR : PAPPL_JREASON_ABORTED_BY_SYSTEM,
-                       PAPPL_JREASON_PRINTER_STOPPED);
-    set_message(job, r.why);
     papplLogJob(job, PAPPL_LOGLEVEL_ERROR, "%s.", r.why.c_str());
-    ovik_app_save_ended(job, IPP_JSTATE_ABORTED, ovik_app_state_path());
+    end_job(job, IPP_JSTATE_ABORTED,
+            r.failed ? PAPPL_JREASON_DOCUMENT_UNPRINTABLE_ERROR : PAPPL_JREASON_ABORTED_BY_SYSTEM, r.why);
     return false;
   }
-  set_message(job, "Printed");
-  ovik_app_save_ended(job, IPP_JSTATE_COMPLETED, ovik_app_state_path());
+  end_job(job, IPP_JSTATE_COMPLETED, PAPPL_JREASON_NONE, "Printed");
   return true;
 }

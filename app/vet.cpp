@@ -237,7 +237,6 @@ void vet(http_t *http, ipp_t *request)
 
 } // namespace
 
-/* The format of a document's first bytes, or NULL when we do not print it. */
 const printed_format *ovik_app_printed_formats(size_t *count)
 {
   *count = std::size(printed_formats);
@@ -252,6 +251,7 @@ const printed_format *ovik_app_printed_format(const char *format)
   return nullptr;
 }
 
+/* The format of a document's first bytes, or NULL when we do not print it. */
 const char *ovik_app_format_of(const unsigned char *h, size_t n)
 {
   if (n >= 4 && std::memcmp(h, "RaS2", 4) == 0)
